@@ -12,24 +12,26 @@
 
 namespace {
 
-// A data set as message 153/5 names it: its name, and its label after a
-// blank when it has one (the message puts nothing between the two, so that
-// a data set without a label leaves no second blank).
+// A data set as message 153/5 names it: its whole name as the program gave
+// it, and its label in parentheses after a blank when it has one, so that
+// neither is cut and the label does not read as part of the name.
 struct Described {
     std::string name;
     std::string label;
 };
 
+std::string label_text(HostDataSet* dataSet, int32_t kind) {
+    DataSetLabel label;
+    if (xoinfo(dataSet, kind, &label) != 0 || label.length <= 0 ||
+        label.length > static_cast<int16_t>(sizeof label.text))
+        return "";
+    return std::string(label.text, static_cast<size_t>(label.length));
+}
+
 Described describe(HostDataSet* dataSet) {
     Described d;
-    char name[8];
-    vzB8(name);
-    if (xoinfo(dataSet, kInfoName, name) != 0) vzB8(name);
-    d.name.assign(name, static_cast<size_t>(wzstrip(name, 8)));
-    DataSetLabel label;
-    if (xoinfo(dataSet, kInfoLabel, &label) == 0 && label.length > 0 &&
-        label.length <= static_cast<int16_t>(sizeof label.text))
-        d.label = " " + std::string(label.text, static_cast<size_t>(label.length));
+    d.name = label_text(dataSet, kInfoFullName);
+    if (const std::string label = label_text(dataSet, kInfoLabel); !label.empty()) d.label = " (" + label + ")";
     return d;
 }
 
@@ -48,8 +50,7 @@ int32_t zbysync(HostDataSet* first, HostDataSet* second, int32_t mode) {
     if (r == 0) return 0;
     if (r == 1) {
         const Described a = describe(first), b = describe(second);
-        xpmlog(kMsgSync, kMsgSyncMismatch, a.name.c_str(), static_cast<int32_t>(a.label.size()),
-               a.label.c_str(), b.name.c_str(), static_cast<int32_t>(b.label.size()), b.label.c_str());
+        xpmlog(kMsgSync, kMsgSyncMismatch, a.name.c_str(), a.label.c_str(), b.name.c_str(), b.label.c_str());
         return 1;
     }
     if (r == 2) xexit(kLevelBadVariables, 0);

@@ -404,6 +404,28 @@ void warn_of_matrix(HostDataSet* d, bool quoted) {
                              d->nObs, written.c_str(), corr ? "corr" : "cov"));
 }
 
+// Whether a statement can name the variable: a letter or underscore, then
+// letters, digits and underscores (the reader refuses names longer than a
+// statement's 32 characters).
+bool statement_name(const std::string& name) {
+    const auto letter = [](char c) { return std::isalpha(static_cast<unsigned char>(c)) || c == '_'; };
+    const auto inner = [&](char c) { return letter(c) || std::isdigit(static_cast<unsigned char>(c)); };
+    return !name.empty() && letter(name[0]) && std::all_of(name.begin(), name.end(), inner);
+}
+
+// The NOTE on the variables of DATA= that no statement can name (R's
+// make.names writes "Wr.Hnd", check.names = FALSE keeps "Life Exp"): the
+// model and the lists can reach them only once they are renamed.
+void note_unnameable(const HostDataSet* d) {
+    std::string names;
+    int count = 0;
+    for (const DataSetVariable& v : d->variables)
+        if (!statement_name(v.name)) names += (count++ > 0 ? ", \"" : "\"") + v.name + "\"";
+    if (count == 0) return;
+    write_log(format_message(kMsgHost, kMsgHostUnnameable, names.c_str(), d->name.c_str(),
+                             format_message(kMsgHost, kMsgHostNameRule, count > 1 ? "them" : "it").c_str()));
+}
+
 // Opens a data set's file for reading.  A named pipe is opened without
 // waiting for its writer (open would wait in the kernel, deaf to a stop),
 // then waited for while no stop is asked for, and left non-blocking for
@@ -573,6 +595,7 @@ HostDataSet* dataset_open_input(const std::string& name, bool quoted,
                                  kRowLabelsName));
     // Only DATA= is analysed as raw data.
     if (options.role == kRoleData && options.type.empty() && data->type.empty()) warn_of_matrix(data.get(), quoted);
+    if (options.role == kRoleData) note_unnameable(data.get());
     if (!options.type.empty()) data->type = upper(options.type);
     if (!step_sets().byNames.empty()) apply_by(data.get(), step_sets().byNames, true);
     return adopt(std::move(data));

@@ -56,6 +56,8 @@ const MessageRow kMessageCatalogue[] = {
     // 100/32: why a file was not written (a full disk) and the temporary
     // folder where that happened, as the reason in 30, 31 and 47.
     {kMsgHost, 32, "%s in the temporary folder %s"},
+    // 100/39: the observations and the data set.
+    {kMsgHost, 39, "NOTE: %ld observations of data set %s have a FREQ value that is not a whole number; each counts as many times as its whole part."},
     // 100/40: name and file.
     {kMsgHost, 40, "ERROR: Data set %s (%s) changed while the step read it: its observations are not those it had when it was opened."},
     // 100/41: name, the observation, its BY values, those of the group before.
@@ -132,6 +134,9 @@ const MessageRow kMessageCatalogue[] = {
     // 100/78: the variable, the data set and the value that made it
     // character, with its line ("line 38 of hs.csv holds n/a").
     {kMsgHost, 78, "NOTE: Variable %s of data set %s holds numbers but is character, and is not analysed: %s."},
+    // 100/79: the variables as a list of quoted names, the data set and
+    // the rule of 98 with "them".
+    {kMsgHost, 79, "NOTE: No statement can name %s of data set %s: %s."},
     // 100/80: what is wrong (a syntax error, a statement the compiler
     // refuses, or the fault of a run, 87-93), its line and column.
     {kMsgHost, 80, "ERROR: %s at line %i, column %i."},
@@ -159,6 +164,14 @@ const MessageRow kMessageCatalogue[] = {
     // 100/95: the token found, the option, the path as written (with
     // ".csv" when it has no extension).
     {kMsgHost, 95, "expected a data-set name (found \"%s\"): a file is named by its path in quotes (%s=\"%s\")"},
+    // 100/96: a LINEQS statement ended by ";" before an equation.
+    {kMsgHost, 96, "LINEQS equations are separated by commas: this \";\" ends the LINEQS statement, and the equation after it is read as a programming statement"},
+    // 100/97: the name as written with its ".", the rule of 98 with the
+    // name, and the name with "_" for ".".
+    {kMsgHost, 97, "%s is not a name: %s, then write %s"},
+    // 100/98: what a name is and how to rename what (the variable, or
+    // "them"): a piece of 79, 97 and 352/190.
+    {kMsgHost, 98, "a name is a letter or underscore followed by letters, digits and underscores; rename %s in the data set (in R: names(d) <- gsub(\"[. ]\", \"_\", names(d)))"},
     // 100/99: the operator as written.
     {kMsgHost, 99, "a model is written as a LINEQS, RAM, COSAN or FACTOR statement, not with lavaan's operator \"%s\""},
     // 100/110: as 58, with the TYPE of DATA= before its file.
@@ -168,9 +181,9 @@ const MessageRow kMessageCatalogue[] = {
     // 100/112: the output data sets of the step, separated by ", ".
     {kMsgHost, 112, "NOTE: The output data sets of the step (%s) were put in place: the stop came while they were being renamed."},
 
-    // BY-group synchronisation: name (8 characters) and label (length, text,
-    // starting with its separating blank) of DATA=, then of the other data set.
-    {kMsgSync, 5, "WARNING: The BY groups of data set %.8s%.*s do not match those of data set %.8s%.*s."},
+    // BY-group synchronisation: name and label (" (label)", or empty) of
+    // DATA=, then of the other data set.
+    {kMsgSync, 5, "WARNING: The BY groups of data set %s%s do not match those of data set %s%s."},
 
     // The moment matrix reader.
     {kMsgReader, 5, "ERROR: The moment data set has no observations."},
@@ -411,6 +424,20 @@ const MessageRow kMessageCatalogue[] = {
     {kMsgProc, 187, "Each * Represents %i Residuals"},
     {kMsgProc, 188, "NOTE: The covariance matrix of the estimates is a generalized inverse; the residuals are normalized instead of asymptotically standardized."},
     {kMsgProc, 189, "NOTE: The covariance matrix of the estimates is not available; the residuals are normalized instead of asymptotically standardized."},
+    // 352/190: the name as the list gives it and the variable it cut short.
+    {kMsgProc, 190, "ERROR: Variable %s is not in the DATA= data set, whose variable \"%s\" no statement can name: a name is a letter or underscore followed by letters, digits and underscores; rename it in the data set (in R: names(d) <- gsub(\"[. ]\", \"_\", names(d)))."},
+    {kMsgProc, 191, "ERROR: The weight matrix is not positive definite: a diagonal element is negative."},
+    // 352/192: the spectral radius.
+    {kMsgProc, 192, "NOTE: The direct effects among the dependent variables have spectral radius %g, above 1: the series I + B + B^2 + ... of the total and indirect effects diverges, and the effects shown, from (I - B)^-1, are not its sum."},
+    // 352/193: the variable and its statement (WEIGHT or FREQ).
+    {kMsgProc, 193, "ERROR: Variable %s is the %s variable, which weighs the observations: a variable cannot be both that and a variable of the model."},
+    // 352/194: the latent variable's name.
+    {kMsgProc, 194, "NOTE: No RAM entry of matrix 2 gives the variance of the exogenous latent variable %s; its variance is fixed at 0."},
+    // 352/195: the VARDEF kind, the sum of the weights and what the kind
+    // takes off it.
+    {kMsgProc, 195, "ERROR: The divisor of the moments under VARDEF=%.*s is not positive: the weights sum to %g, and the divisor is their sum less %g."},
+    // 352/196: a text of 24 and 25, as 56.
+    {kMsgProc, 196, "weight matrix is not positive definite: a diagonal element is negative"},
     {kMsgProc, 197, "WARNING: The largest absolute diagonal residual of the correlation matrix is %g."},
     {kMsgProc, 206, "ERROR: Variable %.*s is not in the INEST= data set."},
     {kMsgProc, 207, "ERROR: Variable %.*s of the INEST= data set has the wrong type."},

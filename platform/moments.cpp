@@ -111,11 +111,16 @@ struct SkippedRows {
     int64_t frequency = 0;  // FREQ value missing or below 1
     int64_t weight = 0;     // WEIGHT value missing or not positive
     int64_t missing = 0;    // a missing value of an analysis variable
+    int64_t truncated = 0;  // used, with a FREQ value that is not a whole number
 
     void report(const HostDataSet* data, int64_t rows) const {
+        using velix::platform::format_message;
+        // A frequency counts whole observations: 2.5 counts as 2, which
+        // changes N and the moments without a word unless one is said.
+        if (truncated > 0)
+            velix::platform::write_log(format_message(kMsgHost, kMsgHostFreqTruncated, truncated, data->name.c_str()));
         const int64_t total = frequency + weight + missing;
         if (total == 0) return;
-        using velix::platform::format_message;
         std::string why;
         const auto reason = [&](int64_t count, int32_t message) {
             if (count == 0) return;
@@ -169,6 +174,7 @@ struct Request {
                 return false;
             }
         *wf = w * *f;
+        if (skipped && fv >= 0 && *f != x[fv]) ++skipped->truncated;
         return true;
     }
 };

@@ -54,8 +54,13 @@ bool link_unnamed(int fd, const std::string& path) {
     return link_replacing(descriptor_path(fd), path, AT_SYMLINK_FOLLOW);
 }
 
+// What an injected failure counts: the moves of an output file, its
+// flushes to the disk, or the hard links that give an earlier file its
+// second name.
+enum class Counted { kMove, kSync, kSecondName };
+
 struct Injection {
-    bool sync;   // counts flushes to the disk, else moves
+    Counted counted;
     int nth;
     int error;   // errno of the failure, 0 for none
     int signal;  // raised before the move, 0 for none
@@ -67,12 +72,12 @@ std::vector<Injection>& injections() {
     return all;
 }
 
-// The errno of an injected failure of this move (sync false) or flush
-// (sync true), 0 when none fires; raises an injected signal first.
-int injected_failure(bool sync) {
+// The errno of an injected failure of this call among those `counted`,
+// 0 when none fires; raises an injected signal first.
+int injected_failure(Counted counted) {
     int injected = 0;
     for (Injection& inj : injections()) {
-        if (inj.sync != sync || inj.seen >= inj.nth || ++inj.seen < inj.nth) continue;
+        if (inj.counted != counted || inj.seen >= inj.nth || ++inj.seen < inj.nth) continue;
         if (inj.signal != 0) std::raise(inj.signal);
         if (injected == 0) injected = inj.error;
     }
@@ -92,7 +97,7 @@ void sync_folder(const std::string& folder) {
 // Renames `from` to `to` and flushes the folder; 0, or the errno of the
 // failure.
 int rename_file(const std::string& from, const std::string& to) {
-    if (const int injected = injected_failure(false); injected != 0) return injected;
+    if (const int injected = injected_failure(Counted::kMove); injected != 0) return injected;
     if (::rename(from.c_str(), to.c_str()) != 0) return errno != 0 ? errno : EIO;
     sync_folder(folder_of(to));
     return 0;
@@ -100,7 +105,7 @@ int rename_file(const std::string& from, const std::string& to) {
 
 // Removes the file `path`; 0, or the errno of the failure.
 int remove_file(const std::string& path) {
-    if (const int injected = injected_failure(false); injected != 0) return injected;
+    if (const int injected = injected_failure(Counted::kMove); injected != 0) return injected;
     return ::unlink(path.c_str()) == 0 ? 0 : (errno != 0 ? errno : EIO);
 }
 
@@ -248,7 +253,7 @@ int ReasonFileBuf::sync() { return fd_ >= 0 && drain() ? 0 : -1; }
 
 bool ReasonFileBuf::sync_to_disk() {
     if (fd_ < 0 || !drain()) return false;
-    int e = injected_failure(true);
+    int e = injected_failure(Counted::kSync);
     // EINVAL and EROFS: a file that cannot be flushed (a pipe put where
     // the scratch file was to be) holds nothing a disk could lose.
     if (e == 0 && ::fsync(fd_) != 0 && errno != EINVAL && errno != EROFS) e = errno != 0 ? errno : EIO;
@@ -376,7 +381,12 @@ bool OutputFile::keep_old(std::string* error) {
     // link to another user's file that only its owner can remove: such a
     // file is moved aside, which asks that permission before anything is
     // made (and whose name can then be moved back).
-    if (!removal_may_be_refused(place_, st) && link_replacing(place_, old_, 0)) return true;
+    if (!removal_may_be_refused(place_, st)) {
+        if (const int injected = injected_failure(Counted::kSecondName); injected != 0)
+            errno = injected;
+        else if (link_replacing(place_, old_, 0))
+            return true;
+    }
     // No second link (a file system without hard links, another user's
     // file): the file itself steps aside until the new one is in place.
     if (const int e = rename_file(place_, old_); e != 0) {
@@ -419,13 +429,17 @@ bool OutputFile::forget_old(std::string* error) {
     return true;
 }
 
-void inject_move_failure(int nthCall, int error) { injections().push_back(Injection{false, nthCall, error, 0, 0}); }
+void inject_move_failure(int nthCall, int error) { injections().push_back(Injection{Counted::kMove, nthCall, error, 0, 0}); }
 
 void inject_signal_before_move(int nthCall, int signal) {
-    injections().push_back(Injection{false, nthCall, 0, signal, 0});
+    injections().push_back(Injection{Counted::kMove, nthCall, 0, signal, 0});
 }
 
-void inject_sync_failure(int nthCall, int error) { injections().push_back(Injection{true, nthCall, error, 0, 0}); }
+void inject_sync_failure(int nthCall, int error) { injections().push_back(Injection{Counted::kSync, nthCall, error, 0, 0}); }
+
+void inject_second_name_failure(int nthCall, int error) {
+    injections().push_back(Injection{Counted::kSecondName, nthCall, error, 0, 0});
+}
 
 void clear_injected_move_failures() { injections().clear(); }
 

@@ -177,6 +177,10 @@ private:
 void inject_move_failure(int nthCall, int error);
 void inject_signal_before_move(int nthCall, int signal);
 void inject_sync_failure(int nthCall, int error);
+// Test hook: makes the nthCall-th hard link that gives an earlier file its
+// second name fail with errno `error`, as on a file system without hard
+// links: the file is then moved aside instead.  Cleared with the moves.
+void inject_second_name_failure(int nthCall, int error);
 void clear_injected_move_failures();
 
 }  // namespace velix::platform

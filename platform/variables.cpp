@@ -126,11 +126,12 @@ int32_t xvdflst(HostDataSet* data, VariableListRecord* lists) {
         std::vector<int16_t>& store = data->listStore[kHostListVar];
         store.clear();
         for (size_t k = 0; k < data->variables.size(); ++k) {
-            // A variable of raw data (no TYPE) that is numbers but for
-            // values beyond the range of doubles is analysed, so that
-            // reading it is the error that names the value; any other that
-            // a value among its numbers made character is left out with a
-            // NOTE that names the value.
+            // A variable that is numbers but for values beyond the range of
+            // doubles is analysed, in raw data as in a moment matrix, so
+            // that reading it is the error that names the value: left out,
+            // it would leave a smaller matrix fitted without a word of the
+            // cell.  Any other that a value among its numbers made
+            // character is left out with a NOTE that names the value.
             const DataSetVariable& v = data->variables[k];
             const auto number = static_cast<int16_t>(k + 1);
             bool named = false;
@@ -139,7 +140,7 @@ int32_t xvdflst(HostDataSet* data, VariableListRecord* lists) {
                 named = named || std::find(l.numbers, l.numbers + l.count, number) != l.numbers + l.count;
             }
             if (named) continue;
-            if (!v.character || (v.notFinite && data->type.empty()))
+            if (!v.character || v.notFinite)
                 store.push_back(number);
             else if (v.holdsNumbers)
                 velix::platform::write_log(velix::platform::format_message(

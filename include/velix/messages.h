@@ -149,6 +149,9 @@ constexpr int32_t kMsgHostRowsMissingValue = 66;
 constexpr int32_t kMsgHostRowsBadWeight = 67;
 // %ld with a FREQ value that is missing or below 1
 constexpr int32_t kMsgHostRowsBadFreq = 68;
+// NOTE: %ld observations of data set %s have a FREQ value that is not a whole number; each counts as
+// many times as its whole part.
+constexpr int32_t kMsgHostFreqTruncated = 39;
 // ERROR: %s at line %i, column %i.
 constexpr int32_t kMsgHostErrorAt = 80;
 // ERROR: The variable %s of the programming statements is never given a value (first used at line
@@ -186,6 +189,16 @@ constexpr int32_t kMsgHostDataSetFileName = 94;
 constexpr int32_t kMsgHostDataSetUnquotedPath = 95;
 // a model is written as a LINEQS, RAM, COSAN or FACTOR statement, not with lavaan's operator "%s"
 constexpr int32_t kMsgHostLavaanOperator = 99;
+// NOTE: No statement can name %s of data set %s: %s.
+constexpr int32_t kMsgHostUnnameable = 79;
+// LINEQS equations are separated by commas: this ";" ends the LINEQS statement, and the equation
+// after it is read as a programming statement
+constexpr int32_t kMsgHostLineqsSemicolon = 96;
+// %s is not a name: %s, then write %s
+constexpr int32_t kMsgHostDottedName = 97;
+// a name is a letter or underscore followed by letters, digits and underscores; rename %s in the
+// data set (in R: names(d) <- gsub("[. ]", "_", names(d)))
+constexpr int32_t kMsgHostNameRule = 98;
 // %s data set %s would replace %s data set %s, the TYPE=%s data the step analyses (%s); only OUTSTAT=
 // may replace the moments of DATA= (TYPE CORR, COV, UCORR, UCOV or SYMATRIX)
 constexpr int32_t kMsgHostOutputReplacesMoments = 110;
@@ -196,7 +209,7 @@ constexpr int32_t kMsgHostSecondNameLeft = 111;
 constexpr int32_t kMsgHostOutputsInPlaceAtStop = 112;
 
 // ---- BY-group synchronisation of two data sets (kMsgSync) ----
-// WARNING: The BY groups of data set %.8s%.*s do not match those of data set %.8s%.*s.
+// WARNING: The BY groups of data set %s%s do not match those of data set %s%s.
 constexpr int32_t kMsgSyncMismatch = 5;
 
 // ---- the procedure (kMsgProc) ----
@@ -226,6 +239,23 @@ constexpr int32_t kMsgWeightsNotFormed = 10;
 constexpr int32_t kMsgWeightsRidged = 11;
 // ERROR: The weight matrix is singular.
 constexpr int32_t kMsgWeightsSingular = 12;
+// ERROR: The weight matrix is not positive definite: a diagonal element is negative.
+constexpr int32_t kMsgWeightsNotPositiveDefinite = 191;
+// NOTE: The direct effects among the dependent variables have spectral radius %g, above 1: the
+// series I + B + B^2 + ... of the total and indirect effects diverges, and the effects shown, from
+// (I - B)^-1, are not its sum.
+constexpr int32_t kMsgEffectsDiverge = 192;
+// ERROR: Variable %s is the %s variable, which weighs the observations: a variable cannot be both
+// that and a variable of the model.
+constexpr int32_t kMsgWeighingVariableInModel = 193;
+// NOTE: No RAM entry of matrix 2 gives the variance of the exogenous latent variable %s; its
+// variance is fixed at 0.
+constexpr int32_t kMsgRamLatentVarianceZero = 194;
+// ERROR: The divisor of the moments under VARDEF=%.*s is not positive: the weights sum to %g, and
+// the divisor is their sum less %g.
+constexpr int32_t kMsgDivisorNotPositive = 195;
+// weight matrix is not positive definite: a diagonal element is negative
+constexpr int32_t kMsgWeightsNotPositiveDefiniteText = 196;
 // Determinant of the Weight Matrix
 constexpr int32_t kMsgWeightsDetLabel = 13;
 // ERROR: %g observations are too few for an analysis; the BY group is not analysed.
@@ -354,6 +384,10 @@ constexpr int32_t kMsgInterceptListed = 84;
 constexpr int32_t kMsgInterceptIsList = 85;
 // ERROR: Variable %s is not in the DATA= data set.
 constexpr int32_t kMsgVariableNotInData = 86;
+// ERROR: Variable %s is not in the DATA= data set, whose variable "%s" no statement can name: a
+// name is a letter or underscore followed by letters, digits and underscores; rename it in the
+// data set (in R: names(d) <- gsub("[. ]", "_", names(d))).
+constexpr int32_t kMsgVariableCutShort = 190;
 // ERROR: Variable %s is not numeric%s%s.
 constexpr int32_t kMsgVariableNotNumeric = 87;
 // ERROR: The WEIGHT and FREQ statements take one variable each.

@@ -190,6 +190,8 @@ public:
                 next();
                 continue;
             }
+            const Token* afterLineqs = lineqsEnd_;
+            lineqsEnd_ = nullptr;
             const Token& first = peek();
             if (first.kind != TokenKind::kName) error("a statement must begin with a word");
             std::string word = upper(first.text);
@@ -210,6 +212,10 @@ public:
             }
             lavaan_operator();
             if (is_program_statement()) {
+                if (afterLineqs != nullptr && lineqs_term_follows()) {
+                    const Token& end = *afterLineqs;
+                    throw SyntaxError{format_message(kMsgHost, kMsgHostLineqsSemicolon), end.line, end.column};
+                }
                 *ptail = read_program_statement();
                 ptail = &(*ptail)->next;
                 ++area2->nProgramStatements;
@@ -224,6 +230,7 @@ public:
             }
             StatementNode* node = new_node(*spec, first);
             read_statement(*spec, node);
+            lineqsEnd_ = spec->form == StatementForm::kLineqs ? &peek() : nullptr;
             expect(";");
             *tail = node;
             tail = &node->next;
@@ -315,7 +322,24 @@ private:
             append_token(&m, t.text);
             m += "\")";
         }
+        m += dotted_name_at(t);
         throw SyntaxError{m, t.line, t.column};
+    }
+    // A "." between two names with no blank ("Wr.Hnd", as R's make.names
+    // writes a name) is a variable name no statement can hold: what to do,
+    // after ": ", or "" at any other token.
+    std::string dotted_name_at(const Token& t) const {
+        const Token* first = tokens_.data();
+        if (t.kind != TokenKind::kMissing || &t <= first || &t + 1 >= first + tokens_.size()) return "";
+        const Token& before = *(&t - 1);
+        const Token& after = *(&t + 1);
+        if (before.kind != TokenKind::kName || before.endOffset != t.offset || after.kind != TokenKind::kName ||
+            after.offset != t.endOffset)
+            return "";
+        const std::string name = before.text + "." + after.text;
+        return ": " + format_message(kMsgHost, kMsgHostDottedName, name.c_str(),
+                                     format_message(kMsgHost, kMsgHostNameRule, name.c_str()).c_str(),
+                                     (before.text + "_" + after.text).c_str());
     }
 
     StatementNode* new_node(const StatementSpec& spec, const Token& at) {
@@ -665,6 +689,24 @@ private:
         const char* found = is_op("=", 1) && adjacent ? "=~" : is_op("~", 1) ? (adjacent ? "~~" : "~") : nullptr;
         if (found != nullptr)
             throw SyntaxError{format_message(kMsgHost, kMsgHostLavaanOperator, found), op.line, op.column};
+    }
+
+    // Whether the statement in hand (a name and "=") holds a LINEQS term,
+    // a coefficient or parameter followed by a variable ("l2 F1", "1.0
+    // F1"): two operands side by side, which no expression has (the word
+    // operators, "a eq b", "a and b", are no operands).  After a LINEQS
+    // statement, such a statement is the next equation cut off by a ";"
+    // where a "," was meant.
+    bool lineqs_term_follows() const {
+        static const std::set<std::string> kWordOperators = {"OR", "AND", "NOT", "IN", "EQ", "NE",
+                                                             "LT", "LE", "GT", "GE"};
+        const auto name = [](const Token& t) {
+            return t.kind == TokenKind::kName && !kWordOperators.count(upper(t.text));
+        };
+        if (!is_op("=", 1)) return false;
+        for (size_t k = 2; peek(k + 1).kind != TokenKind::kEnd && !is_op(";", k); ++k)
+            if ((name(peek(k)) || peek(k).kind == TokenKind::kNumber) && name(peek(k + 1))) return true;
+        return false;
     }
 
     bool is_program_statement() const {
@@ -1232,6 +1274,8 @@ private:
     const StatementGrammar* grammar_;
     Keywords keywords_;
     std::vector<Token> tokens_;
+    // The ";" that ended the statement just read when that was LINEQS.
+    const Token* lineqsEnd_ = nullptr;
     std::vector<NameRecord> lists_[kListCount];  // VAR, PARTIAL, WEIGHT, FREQ, BY as read
     std::vector<int32_t> listLines_[kListCount];  // the line of each of their names
     std::string src_;

@@ -156,10 +156,14 @@ bool scaled_inverse(int32_t n, double tol, double* a, double* logdet) {
 }
 
 // Cholesky factor L of the packed matrix a (in place) on its unit-diagonal
-// scaling; ln det in *logdet.  false when not positive definite.
-bool scaled_factor(int32_t n, double tol, double* a, double* logdet) {
+// scaling; ln det in *logdet.  false when not positive definite, with
+// *negative when a diagonal element is below 0 (the matrix is not merely
+// singular: no tolerance would let it pass).
+bool scaled_factor(int32_t n, double tol, double* a, double* logdet, bool* negative) {
     std::vector<double> r(n);
     double sumLog = 0.0;
+    *negative = false;
+    for (int32_t i = 0; i < n; ++i) *negative = *negative || a[pk(i, i)] < 0.0;
     if (!diagonal_roots(n, a, r.data(), &sumLog)) return false;
     for (int32_t i = 0; i < n; ++i)
         for (int32_t j = 0; j <= i; ++j) a[pk(i, j)] /= r[i] * r[j];
@@ -305,16 +309,16 @@ int32_t wls_factor(const DataView& dv, bool penalised, bool printWeights, bool p
     const int32_t pstar = dv.sizes->nMoments;
     double* w = dv.arrays->weightMatrix;
     double logdet = 0.0;
-    bool ok;
+    bool ok, negative = false;
     if (!penalised) {
-        ok = scaled_factor(pstar, dv.options->singular, w, &logdet);
+        ok = scaled_factor(pstar, dv.options->singular, w, &logdet, &negative);
     } else {
         velix::detail::takout(dv.ctx);
-        ok = scaled_factor(pstar - n, dv.options->singular, w, &logdet);
+        ok = scaled_factor(pstar - n, dv.options->singular, w, &logdet, &negative);
         if (ok) velix::detail::putin(dv.ctx, penalty_value(dv));
     }
     if (!ok) {
-        xpmlog(kMsgProc, kMsgWeightsSingular);
+        xpmlog(kMsgProc, negative ? kMsgWeightsNotPositiveDefinite : kMsgWeightsSingular);
         return kWlsSingular;
     }
     if (dv.moments->weightFactorStart == 0)
@@ -804,7 +808,12 @@ int32_t gls_weights(const DataView& dv, bool invertible, bool printWeights) {
     // ULS then GLS: the group is analysed by ULS only; the matrix stays as
     // formed, nothing is converted again.  Its results are not those asked
     // for after a failure, so the step's return code says so.
-    if (singular_for_method(dv, kyrmsg(kMsgProc, kMsgWeightsSingularText)) == kSingular) return kSingular;
+    // A negative diagonal element (an INWGT= matrix of the wrong sign) is
+    // not a matter of the singularity tolerance: say what it is.
+    bool negative = false;
+    for (int32_t i = 0; i < n; ++i) negative = negative || weights[pk(i, i)] < 0.0;
+    const int32_t cause = negative ? kMsgWeightsNotPositiveDefiniteText : kMsgWeightsSingularText;
+    if (singular_for_method(dv, kyrmsg(kMsgProc, cause)) == kSingular) return kSingular;
     raise_error_level(dv.ctx, kLevelNoMoments);
     return kGoOn;
 }
@@ -973,6 +982,16 @@ void set_divisors(const DataView& dv, Group* g, double N, double nd, double sw) 
 // kTooFewObservations when nothing can be analysed.
 int32_t check_sample_size(const DataView& dv, double N, double nd, double w0) {
     const int32_t n = dv.sizes->nManifest;
+    // Enough observations, but a divisor of the weights that is not
+    // positive (VARDEF=WDF with weights summing to 1 or less): no variance
+    // can be formed, and the count of observations is not to blame.
+    if (N > n && !(dv.moments->divisor > velix::kMachEpsWritten)) {
+        const char* kind = dv.options->vardefKind;
+        // WDF takes off the degree of freedom of the means, WEIGHT nothing.
+        const double lessBy = kind[1] == 'D' ? 1.0 - dv.moments->momentOrigin : 0.0;
+        xpmlog(kMsgProc, kMsgDivisorNotPositive, wzstrip(kind, 8), kind, dv.moments->sumWeights, lessBy);
+        return kNoVariance;
+    }
     if (!(N > n && dv.moments->divisor > velix::kMachEpsWritten)) {
         if (wzmis(dv.options->edfGiven) && wzmis(dv.options->dfReduce))
             xpmlog(kMsgProc, kMsgTooFewObservations, N, n);

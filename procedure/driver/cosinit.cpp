@@ -70,6 +70,24 @@ void step_exit_above(const StepView& sv, int32_t level) {
     if (*sv.errorLevel > level) xexit(*sv.errorLevel, 0);
 }
 
+// The variable of DATA= that a list name cut short at a "." or a blank
+// ("Life" of "Life Exp", "Wr" of "Wr.Hnd"), which no statement can name;
+// "" when there is none.
+std::string unnameable_variable(HostDataSet* data, int32_t nVariables, const std::string& upperName) {
+    for (int32_t v = 1; v <= nVariables; ++v) {
+        const HostVariableDescriptor* d = nullptr;
+        if (xvname(data, v, &d) != 0 || d->nameLength <= static_cast<int16_t>(upperName.size())) continue;
+        const std::string name(d->name, static_cast<size_t>(d->nameLength));
+        const char after = name[upperName.size()];
+        if (after != '.' && after != ' ') continue;
+        bool same = true;
+        for (size_t k = 0; k < upperName.size() && same; ++k)
+            same = std::toupper(static_cast<unsigned char>(name[k])) == upperName[k];
+        if (same) return name;
+    }
+    return "";
+}
+
 // Resolves list k of the PROC record to variable numbers of DATA=;
 // _NUMERIC_ and _ALL_ stand for every numeric variable.  Unknown names:
 // message 86; a character variable in any list but BY (groups are runs of
@@ -94,7 +112,10 @@ std::vector<int16_t> resolve_list(const StepView& sv, HostDataSet* data, const P
         }
         int16_t number = 0;
         if (xvfind(data, n.data(), static_cast<int32_t>(n.size()), &number, 0) != 0) {
-            xpmlog(kMsgProc, kMsgVariableNotInData, n.c_str());
+            if (const std::string whole = unnameable_variable(data, info.nVariables, u); !whole.empty())
+                xpmlog(kMsgProc, kMsgVariableCutShort, n.c_str(), whole.c_str());
+            else
+                xpmlog(kMsgProc, kMsgVariableNotInData, n.c_str());
             xpmplace(lines != nullptr ? lines[i] : 0, n.c_str());
             raise_error_level(sv.ctx, kLevelInputError);
             continue;
@@ -439,6 +460,14 @@ void define_variables(const StepView& sv, HostDataSet* data, const ProcOptionRec
         n.length = static_cast<int16_t>(std::min<int>(d->nameLength, 32));
         std::memset(n.text, ' ', sizeof n.text);
         std::memcpy(n.text, d->name, n.length);
+        // Only a variable that a cell beyond the range of doubles (Inf)
+        // made character stands in the list without VAR: the moment
+        // reader would take its cells as missing, as raw data's reader
+        // would not, and the matrix would lose the variable or be wrong.
+        if (!sv.input->rawData && d->type != kVarNumeric) {
+            log_not_numeric(data, var.numbers[i], std::string(n.text, static_cast<size_t>(n.length)).c_str());
+            raise_error_level(sv.ctx, kLevelInputError);
+        }
         width = std::max<int32_t>(width, n.length);
     }
     // The augmented moment matrix: the constant 1 joins the analysis

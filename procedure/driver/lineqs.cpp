@@ -256,6 +256,19 @@ int32_t manifest_index(const StepView& sv, int32_t n, const NameRecord& r) {
     return -1;
 }
 
+// "WEIGHT" or "FREQ" when the name is the variable of that statement,
+// which weighs the observations and so is no analysis variable; else null.
+const char* weighing_role(const StepView& sv, const NameRecord& r) {
+    const ProcOptionRecord* lists = sv.options->procOptions;
+    if (lists == nullptr) return nullptr;
+    for (const auto& [k, role] : {std::pair{kListWeight, "WEIGHT"}, std::pair{kListFreq, "FREQ"}}) {
+        const NameArray& a = lists->lists[k];
+        for (int32_t i = 0; i < a.count; ++i)
+            if (same_name(a.names[i], r)) return role;
+    }
+    return nullptr;
+}
+
 // Logs the message for a name that is neither an analysis variable nor a
 // latent variable: a character variable of DATA= (a column with a word
 // among its numbers) is said to be not numeric, since "not a DATA=
@@ -268,6 +281,8 @@ void log_unusable_name(const StepView& sv, const NameRecord& r, int32_t otherwis
     if (data != nullptr && xvfind(data, r.text, r.length, &number, 0) == 0 && xvname(data, number, &d) == 0 &&
         d->type != kVarNumeric)
         log_not_numeric(data, number, str(r).c_str());
+    else if (const char* role = weighing_role(sv, r))
+        xpmlog(kMsgProc, kMsgWeighingVariableInModel, str(r).c_str(), role);
     else
         xpmlog(kMsgProc, otherwise, str(r).c_str());
 }

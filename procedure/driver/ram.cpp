@@ -14,8 +14,10 @@
 //   -> parameter table -> incoming paths, column names and VARNAMES
 #include <algorithm>
 #include <cmath>
+#include <string>
 #include <vector>
 
+#include "host/fields.h"
 #include "procedure/driver/model.h"
 #include "procedure/driver/model_readers.h"
 #include "procedure/driver/step_view.h"
@@ -307,6 +309,23 @@ void name_columns(const StepView& sv, const VarnamesPayload* varnames, const Ram
     }
 }
 
+// A latent variable that no path reaches and no _P_ entry gives a
+// variance has variance 0 and adds nothing to the model: a NOTE names it,
+// since the singular information that follows names only the parameters
+// it leaves unidentified.
+void note_latent_variance_zero(const StepView& sv, int32_t N) {
+    const ModelMatrixTable& mt = *sv.model;
+    std::vector<char> variance(static_cast<size_t>(N), 0);
+    for (int32_t e = mt.firstElement[3]; e < mt.firstElement[3] + mt.elementCount[3]; ++e)
+        if (sv.elements->row[e] == sv.elements->column[e]) variance[static_cast<size_t>(sv.elements->row[e])] = 1;
+    for (int32_t v = sv.sizes->nManifest; v < N; ++v)
+        if (sv.readers->incomingPaths[v] == 0 && !variance[static_cast<size_t>(v)]) {
+            const NameRecord& name = sv.readers->columnNames[v];
+            xpmlog(kMsgProc, kMsgRamLatentVarianceZero,
+                   std::string(name.text, static_cast<size_t>(wzstrip(name.text, name.length))).c_str());
+        }
+}
+
 }  // namespace
 
 void cosparr(ProcContext* ctx) {
@@ -364,5 +383,6 @@ void cosparr(ProcContext* ctx) {
 
     count_incoming_paths(sv, N, nEndo);
     name_columns(sv, varnames, items, position, N);
+    note_latent_variance_zero(sv, N);
     velix::detail::exit_above(sv.ctx, 4);
 }

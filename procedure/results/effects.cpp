@@ -28,6 +28,7 @@
 #include "procedure/procedure.h"
 #include "procedure/results/results_view.h"
 #include "velix/codes.h"
+#include "velix/messages.h"
 #include "velix/packed_index.h"
 
 namespace velix::detail {
@@ -57,6 +58,44 @@ double effects_stability(const std::vector<double>& d, int32_t m) {
     if (rc == kZeigen2DependentCluster || rc == kZeigen2BisectionShort || rc == kZeigen2InvalidCall)
         return host_missing_value();
     return ev[0];
+}
+
+double effects_spectral_radius(std::vector<double> b, int32_t m) {
+    // 40 squarings: n = 2^40, so that a constant c in ||B^n|| ~ c rho^n
+    // (or a power of n from a Jordan block) leaves rho off by about
+    // ln(c) / 2^40.
+    constexpr int kSquarings = 40;
+    const auto norm = [m](const std::vector<double>& a) {
+        double largest = 0.0;  // the largest absolute row sum
+        for (int32_t i = 0; i < m; ++i) {
+            double row = 0.0;
+            for (int32_t j = 0; j < m; ++j) row += std::fabs(a[static_cast<size_t>(i * m + j)]);
+            largest = std::max(largest, row);
+        }
+        return largest;
+    };
+    double n = norm(b);
+    if (m < 1 || !(n > 0.0) || !std::isfinite(n)) return 0.0;
+    // b holds B^(2^k) / c_k at norm 1 and logRoot ln(c_k) / 2^k.
+    double logRoot = std::log(n), weight = 1.0;
+    for (double& x : b) x /= n;
+    std::vector<double> square(b.size());
+    for (int k = 0; k < kSquarings; ++k) {
+        std::fill(square.begin(), square.end(), 0.0);
+        for (int32_t i = 0; i < m; ++i)
+            for (int32_t l = 0; l < m; ++l) {
+                const double x = b[static_cast<size_t>(i * m + l)];
+                if (x == 0.0) continue;
+                for (int32_t j = 0; j < m; ++j)
+                    square[static_cast<size_t>(i * m + j)] += x * b[static_cast<size_t>(l * m + j)];
+            }
+        n = norm(square);
+        if (!(n > 0.0)) return 0.0;
+        weight /= 2.0;
+        logRoot += weight * std::log(n);
+        for (size_t p = 0; p < b.size(); ++p) b[p] = square[p] / n;
+    }
+    return std::exp(logRoot);
 }
 
 std::vector<int32_t> structural_variables(const ResultsView& rv, int32_t nY) {
@@ -248,6 +287,21 @@ void stability(const ResultsView& rv, int32_t nY) {
            kyrtxt("Tesk.Velix.Stability", -1));
 }
 
+// The NOTE on effects whose series diverges: (I - B)^-1 exists, but with
+// the spectral radius of B above 1 the effects of I + B + B^2 + ... grow
+// without bound, and its inverse is no sum of them.
+void diverging_series(const ResultsView& rv, int32_t nY) {
+    std::vector<double> b(static_cast<size_t>(nY) * static_cast<size_t>(nY), 0.0);
+    const ModelMatrixTable& mt = *rv.model;
+    const int32_t first = mt.firstElement[kDirectMatrix];
+    for (int32_t e = first; e < first + mt.elementCount[kDirectMatrix]; ++e) {
+        const int32_t r = rv.elements->row[e], c = rv.elements->column[e];
+        if (r < nY && c < nY) b[static_cast<size_t>(r * nY + c)] = rv.elements->value[e];
+    }
+    const double radius = effects_spectral_radius(std::move(b), nY);
+    if (radius > 1.0) xpmlog(kMsgProc, kMsgEffectsDiverge, radius);
+}
+
 }  // namespace
 
 void costeff(ProcContext* ctx) {
@@ -259,6 +313,7 @@ void costeff(ProcContext* ctx) {
     const Effects e = total_effects(rv);
     if (determination) stability(rv, e.nY);
     if (!effects) return;
+    diverging_series(rv, e.nY);
     publish_effects(rv, "TotalEffects", kTitleTotal, e.total, e);
     publish_effects(rv, "IndirectEffects", kTitleIndirect, indirect_effects(rv, e), e);
 }

@@ -20,10 +20,19 @@ void costeff(ProcContext* ctx);
 namespace velix::detail {
 
 // The stability coefficient of the square matrix D (order m, row-major):
-// the largest eigenvalue of D D', the square of the spectral norm of D (it
-// bounds the spectral radius of D from above; below 1 the system's
-// feedback converges).  Missing when D is zero or the eigenvalues fail.
+// the largest eigenvalue of D D', the square of the spectral norm of D.
+// It bounds the square of the spectral radius of D from above (not the
+// radius itself: a 3-cycle can have 0.56 where the radius is 0.62); below
+// 1 the system's feedback converges.  Missing when D is zero or the
+// eigenvalues fail.
 double effects_stability(const std::vector<double>& d, int32_t m);
+
+// The spectral radius of the square matrix B (order m, row-major), the
+// largest modulus of its eigenvalues, by Gelfand's formula lim ||B^n||^(1/n)
+// over n = 2^k, the matrix rescaled at each squaring; 0 when B is
+// nilpotent (a recursive system).  Above 1, the series I + B + B^2 + ...
+// that the total effects sum diverges.
+double effects_spectral_radius(std::vector<double> b, int32_t m);
 
 // The structural variables among the first nY model variables: with
 // STRUCTEQ names the variables so named (names compared without case),

@@ -171,6 +171,20 @@ TEST(DataSetReading, NonFiniteValuesAndWordsAmongTheNumbers) {
             EXPECT_TRUE(r->items(0, "factoid", "Fit").empty()) << c.data << ": nothing is fitted";
         }
     }
+    // A moment matrix with Inf in a cell (and its mirror): the same error,
+    // with or without VAR, where the variables were left out and a smaller
+    // matrix fitted.
+    std::ofstream(dir + "/infcov.csv") << "_TYPE_,_NAME_,x1,x2,x3,x4\nN,,100,100,100,100\n"
+                                          "COV,x1,1.0,0.5,0.4,0.3\nCOV,x2,0.5,1.0,Inf,0.3\n"
+                                          "COV,x3,0.4,Inf,1.0,0.3\nCOV,x4,0.3,0.3,0.3,1.0\n";
+    for (const char* vars : {"", "var x1-x4;\n"}) {
+        const RunResult r = run("infcov(type=cov)", vars);
+        EXPECT_NE(r.log.find("ERROR: Variable x2 is not numeric: line 5 of infcov.csv holds Inf, not a finite number."),
+                  std::string::npos)
+            << vars << r.log;
+        EXPECT_GE(r.return_code(), 1000) << vars;
+        EXPECT_TRUE(r.items(0, "factoid", "Fit").empty()) << vars << ": nothing is fitted";
+    }
     // INEST= start values that R wrote without a CHAR line, one of them Inf.
     ASSERT_EQ(run_velix("proc velix data=na outest=est;\nfactor n=1;\nrun;\n", {}, {"--lib", dir}).return_code(), 0);
     std::string est = read_text(dir + "/est.csv");
@@ -200,15 +214,55 @@ TEST(DataSetReading, NonFiniteValuesAndWordsAmongTheNumbers) {
     EXPECT_EQ(fit(word).at("Chi-Square"), fit(others).at("Chi-Square"));
 }
 
+// Names that R writes and no statement can hold (make.names' "Wr.Hnd",
+// "Life Exp" read with check.names = FALSE): a NOTE names them when DATA=
+// is read, with the way to rename them; a statement that writes the
+// dotted name is an error at the "." that names it, and a list that
+// names the part before the blank is an error that names the variable.
+TEST(DataSetReading, NamesThatNoStatementCanHoldAreNamed) {
+    const std::string dir = own_folder("data_set_reading_r_names");
+    std::string text = read_text(data_path("hs.csv"));
+    text.replace(0, text.find('\n'), "Wr.Hnd,Life Exp,x3,x4,x5,x6,x7,x8,x9");
+    std::ofstream(dir + "/survey.csv") << text;
+    const std::string rename = "rename them in the data set (in R: names(d) <- gsub(\"[. ]\", \"_\", names(d)))";
+    const auto run = [&dir](const std::string& vars) {
+        return run_velix("proc velix data=survey;\n" + vars + "factor n=1;\nrun;\n", {}, {"--lib", dir});
+    };
+    const RunResult all = run("");
+    EXPECT_NE(all.log.find("NOTE: No statement can name \"Wr.Hnd\", \"Life Exp\" of data set survey: a name is a "
+                           "letter or underscore followed by letters, digits and underscores; " + rename + "."),
+              std::string::npos)
+        << all.log;
+    EXPECT_EQ(all.return_code(), 0) << "the variables are read and analysed";
+    const RunResult plain = run_velix("proc velix data=hs;\nfactor n=1;\nrun;\n", {"hs.csv"});
+    EXPECT_EQ(plain.log.find("No statement can name"), std::string::npos) << plain.log;
+
+    const RunResult dotted = run("var Wr.Hnd x3-x5;\n");
+    EXPECT_NE(dotted.log.find("ERROR: expected a variable name (found \".\"): Wr.Hnd is not a name: a name is a "
+                              "letter or underscore followed by letters, digits and underscores; rename Wr.Hnd in "
+                              "the data set (in R: names(d) <- gsub(\"[. ]\", \"_\", names(d))), then write Wr_Hnd at "
+                              "line 2, column 7."),
+              std::string::npos)
+        << dotted.log;
+    const RunResult cut = run("var Life x3-x5;\n");
+    EXPECT_NE(cut.log.find("ERROR: Variable Life is not in the DATA= data set, whose variable \"Life Exp\" no "
+                           "statement can name:"),
+              std::string::npos)
+        << cut.log;
+    for (const RunResult* r : {&dotted, &cut}) EXPECT_GE(r->return_code(), 1000);
+}
+
 // Troubles that other messages used to hide are named: a folder given as
 // the data file, values too large for the moments of their variable
 // (1e308, whose square overflows, where the step used to say the variable
-// had no positive variance and was determined by the others), and a NUL
+// had no positive variance and was determined by the others; 1e200, whose
+// square alone overflows: its products with the others do not), and a NUL
 // byte in a variable name, which reached a listing table raw.
 TEST(DataSetReading, MessagesNameTheCause) {
     const std::string dir = own_folder("data_set_reading_causes");
     std::filesystem::create_directories(dir + "/folder.csv");
     write_hs_with(dir, "huge", 7, 2, "1e308");
+    write_hs_with(dir, "square", 7, 2, "1e200");
     std::string nul = read_text(data_path("hs.csv"));
     nul.replace(nul.find("x2"), 2, std::string("x\0002", 3));
     std::ofstream(dir + "/nul.csv", std::ios::binary) << nul;
@@ -219,6 +273,7 @@ TEST(DataSetReading, MessagesNameTheCause) {
         {"folder", "ERROR: Data set folder (" + dir + "/folder.csv) cannot be read: it is a folder, not a file"},
         {"huge", "ERROR: The values of variable x2 of data set huge are too large for its moments: their sums go "
                  "beyond the largest number a double holds (about 1.8e308)."},
+        {"square", "ERROR: The values of variable x2 of data set square are too large for its moments"},
         {"nul", "cannot be read: line 1 of nul.csv: variable 2 of the names holds a NUL byte after \"x\""},
     };
     for (const auto& c : cases) {

@@ -4,7 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
+#include <cmath>
 #include <fstream>
+#include <sstream>
 #include <string>
 
 #include "harness.h"
@@ -130,6 +133,16 @@ TEST(Messages, AModelStatementFaultShowsItsPlaceInTheFile) {
         {kBefore + step("method=ml", "lineqs x1 = 1.0 F1 + E1, x2 = l2 F1 + E2, x3 = l3 F2 + E3; F2 = b*F1 + D2;\n", "std F1 = vf, E1-E3 = ve1-ve3;\n"),
          "WARNING: The statement that assigns F2 is read as a programming statement, though F2 is a variable of the model: a semicolon ends the LINEQS statement, whose equations are separated by commas.\n"
          "  at line 10, column 60:\n", 0},
+        // Where the next equation is no programming statement (a coefficient
+        // beside its variable), the error is at the ";" that ended LINEQS.
+        {kBefore + step("method=ml", "lineqs x1 = 1.0 F1 + E1; x2 = l2 F1 + E2; x3 = l3 F1 + E3;\n", "std F1 = vf, E1-E3 = ve1-ve3;\n"),
+         "ERROR: LINEQS equations are separated by commas: this \";\" ends the LINEQS statement, and the equation "
+         "after it is read as a programming statement at line 10, column 24.\n"
+         "lineqs x1 = 1.0 F1 + E1; x2 = l2 F1 + E2; x3 = l3 F1 + E3;\n                       ^\n", 2},
+        // Word operators stand between two names in a programming statement.
+        {kBefore + step("method=ml", "lineqs x1 = 1.0 F1 + E1, x2 = l2 F1 + E2, x3 = l3 F1 + E3; d = l2 ge l3 and l3 gt 0;\n",
+                        "std F1 = vf, E1-E3 = ve1-ve3;\n"),
+         "!separated by commas", 0},
         // (The parameter E3 is named like the error term whose variance it is.)
         {kBefore + step("method=ml", "lineqs x1 = 1.0 F1 + E1, x2 = l2 F1 + E2, x3 = l3 F1 + E3;\n",
                         "std F1 = vf, E1-E3 = ve1 ve2 E3;\nparameters ind;\nind = l2 * l3;\nE3 = ve2;\n"),
@@ -205,6 +218,22 @@ TEST(Messages, EachNamesWhatItIsAbout) {
               "std F1 = vf, E1-E3 = ve1-ve3;\n"),
          "NOTE: No STD entry names the exogenous latent variable Fvsi; its variance is fixed at 0.", true, 0},
         {step("method=ml", kOneFactor, ""), "No STD entry names", false, 0},
+        // The same of a RAM model's latent variable 4 (F1), without a
+        // variance of matrix 2.
+        {step("method=ml", "ram 1 1 4 1.0, 1 2 4 l2, 1 3 4 l3, 2 1 1 ve1, 2 2 2 ve2, 2 3 3 ve3;\n", ""),
+         "NOTE: No RAM entry of matrix 2 gives the variance of the exogenous latent variable F1; its variance is "
+         "fixed at 0.", true, 0},
+        {step("method=ml", "ram 1 1 4 1.0, 1 2 4 l2, 1 3 4 l3, 2 1 1 ve1, 2 2 2 ve2, 2 3 3 ve3, 2 4 4 vf;\n", ""),
+         "No RAM entry", false, 0},
+        // A WEIGHT or FREQ variable that the model also uses is a DATA=
+        // variable: what is wrong is that it cannot be both.
+        {"proc velix data=hs method=ml;\nweight x4;\nlineqs x1 = 1.0 F1 + E1, x2 = l2 F1 + E2, x4 = l4 F1 + E4;\n"
+         "std F1 = vf, E1 E2 E4 = ve1 ve2 ve4;\nrun;\n",
+         "ERROR: Variable x4 is the WEIGHT variable, which weighs the observations: a variable cannot be both that "
+         "and a variable of the model.\n  at line 3, column 43:", true, 2},
+        {"proc velix data=hs method=ml;\nfreq x4;\nlineqs x1 = 1.0 F1 + E1, x2 = l2 F1 + b x4 + E2;\n"
+         "std F1 = vf, E1-E2 = ve1-ve2;\nrun;\n",
+         "ERROR: Variable x4 is the FREQ variable, which weighs the observations", true, 2},
         // A column with a word among its numbers is character: the model's
         // use of it says so, and where the word stands, not that the data
         // set lacks it.
@@ -302,6 +331,94 @@ TEST(Messages, ANegativeVarianceIsNamedWithItsVariable) {
             EXPECT_NE(r.log.find(warning), std::string::npos) << r.log;
             EXPECT_EQ(r.log.find("the variance of"), r.log.rfind("the variance of")) << "named more than once\n" << r.log;
         }
+    }
+}
+
+// Messages whose numbers the test derives from the data: a FREQ value that
+// is no whole number counts its whole part, with a NOTE of how many
+// observations had one (counted here from hs.csv); VARDEF=WDF over weights
+// that sum below 1 names the divisor (the sum less 1) rather than the
+// observations or the variances; an INWGT= matrix of the wrong sign is not
+// positive definite rather than singular.
+TEST(Messages, WeightsAndFrequenciesNameTheirNumbers) {
+    const std::string dir = velix::test::own_folder("messages_weights");
+    const std::string hs = velix::test::read_text(velix::test::data_path("hs.csv"));
+    std::ofstream(dir + "/hs.csv") << hs;
+    int64_t truncated = 0;
+    std::string weighted = hs.substr(0, hs.find('\n')) + ",w\n";
+    {
+        std::istringstream rows(hs.substr(hs.find('\n') + 1));
+        int k = 0;
+        for (std::string row; std::getline(rows, row) && !row.empty(); ++k) {
+            const double x3 = std::stod(row.substr(row.find(',', row.find(',') + 1) + 1));
+            truncated += x3 >= 1.0 && x3 != std::floor(x3);
+            if (k < 60) weighted += row + ",0.002\n";
+        }
+    }
+    std::ofstream(dir + "/hsw.csv") << weighted;
+    const auto run = [&dir](const std::string& program) { return run_velix(program, {}, {"--lib", dir}); };
+    const std::string model = "lineqs x1 = 1.0 F1 + E1, x2 = l2 F1 + E2, x4 = l4 F1 + E4;\nstd F1 = vf, E1 E2 E4 = ve1 ve2 ve4;\n";
+
+    const RunResult freq = run("proc velix data=hs method=ml;\nvar x1 x2 x4;\nfreq x3;\n" + model + "run;\n");
+    EXPECT_NE(freq.log.find("NOTE: " + std::to_string(truncated) +
+                            " observations of data set hs have a FREQ value that is not a whole number; each counts "
+                            "as many times as its whole part."),
+              std::string::npos)
+        << freq.log;
+    const RunResult whole = run("proc velix data=hs method=ml;\nvar x1 x2 x4;\n" + model + "run;\n");
+    EXPECT_EQ(whole.log.find("not a whole number"), std::string::npos) << whole.log;
+
+    const RunResult wdf = run("proc velix data=hsw method=ml vardef=wdf;\nvar x1 x2 x4;\nweight w;\n" + model + "run;\n");
+    EXPECT_NE(wdf.log.find("ERROR: The divisor of the moments under VARDEF=WDF is not positive: the weights sum to "
+                           "0.12, and the divisor is their sum less 1."),
+              std::string::npos)
+        << wdf.log;
+    for (const char* hidden : {"is not greater than", "positive variance"})
+        EXPECT_EQ(wdf.log.find(hidden), std::string::npos) << hidden << "\n" << wdf.log;
+    EXPECT_EQ(wdf.exitStatus, 1);
+
+    // The weights each method wrote for x1, x2 and x4, negated: GLS's
+    // covariance matrix, WLS's covariances of the moments.
+    for (const std::string method : {"gls", "wls"}) {
+        const std::string step = "proc velix data=hs method=" + method + " covariance";
+        ASSERT_EQ(run(step + " outwgt=w;\nvar x1 x2 x4;\n" + model + "run;\n").exitStatus, 0) << method;
+        const std::string w = velix::test::read_text(dir + "/w.csv");
+        std::string negated;
+        for (size_t at = 0; at < w.size(); ++at)
+            negated += w[at] == ',' && at + 1 < w.size() && std::isdigit(static_cast<unsigned char>(w[at + 1]))
+                           ? ",-"
+                           : std::string(1, w[at]);
+        std::ofstream(dir + "/negw.csv") << negated;
+        const RunResult neg = run(step + " inwgt=negw;\nvar x1 x2 x4;\n" + model + "run;\n");
+        EXPECT_NE(neg.log.find("eight matrix is not positive definite: a diagonal element is negative"),
+                  std::string::npos)
+            << method << "\n" << neg.log;
+        EXPECT_EQ(neg.log.find("singular"), std::string::npos) << method << "\n" << neg.log;
+        EXPECT_GE(neg.return_code(), 100) << method;
+    }
+}
+
+// Total and indirect effects of a feedback loop x1 <-> x2 whose direct
+// effects 1.5 and 0.9 have spectral radius sqrt(1.35): the series they
+// sum diverges, and a NOTE gives the radius; at 0.5 and 0.9 it converges,
+// without the NOTE.
+TEST(Messages, EffectsOfADivergingFeedbackLoopAreNoted) {
+    for (const char* back : {"1.5", "0.5"}) {
+        const RunResult r = run_velix("proc velix data=hs method=ml covariance toteff;\nvar x1-x3;\n"
+                                      "lineqs x1 = " + std::string(back) + " x2 + b3 x3 + E1, x2 = 0.9 x1 + E2;\n"
+                                      "std E1-E2 = v1-v2;\nrun;\n",
+                                      {"hs.csv"});
+        EXPECT_EQ(r.exitStatus, 0) << r.log;
+        const std::string note = "NOTE: The direct effects among the dependent variables have spectral radius ";
+        const size_t at = r.log.find(note);
+        if (std::string(back) == "0.5") {
+            EXPECT_EQ(at, std::string::npos) << r.log;
+            continue;
+        }
+        ASSERT_NE(at, std::string::npos) << r.log;
+        EXPECT_NEAR(std::stod(r.log.substr(at + note.size())), std::sqrt(1.35), 1e-5);
+        EXPECT_NE(r.log.find(", above 1: the series I + B + B^2 + ... of the total and indirect effects diverges",
+                             at), std::string::npos);
     }
 }
 

@@ -186,6 +186,37 @@ TEST(ModelKindResults, RamLatentStatisticsEqualTheLineqsOnes) {
         EXPECT_NEAR(cell(a, i, "Determination").number(), cell(b, i, "Determination").number(), 1e-8);
 }
 
+// A structural path F1 -> F2 and an indicator of F2 that also receives a
+// path from F1: the structural equations are those of F2 and of every
+// variable that F2 reaches (x4-x6), in the RAM form as in the LINEQS one
+// (where _BETA_ joins them).  In the RAM form F2 is variable 7 and F1
+// variable 8, so that the path of x4 from F1 comes after the one from F2.
+TEST(ModelKindResults, RamStructuralEquationsEqualTheLineqsOnes) {
+    const RunResult want = run_velix(
+        estimated("proc velix data=hs method=ml covariance;\n var x1-x6;\n"
+                  " lineqs x1 = 1.0 F1 + E1, x2 = l2 F1 + E2, x3 = l3 F1 + E3,\n"
+                  "        x4 = 1.0 F2 + c F1 + E4, x5 = l5 F2 + E5, x6 = l6 F2 + E6, F2 = b F1 + D2;\n"
+                  " std F1 = v1, D2 = vd2, E1-E6 = ve1-ve6;\nrun;\n"),
+        {"hs.csv"});
+    ASSERT_EQ(want.exitStatus, 0) << want.log;
+    const RunResult ram = run_velix(
+        estimated("proc velix data=hs method=ml covariance;\n var x1-x6;\n"
+                  " ram 1 1 8 1.0, 1 2 8 l2, 1 3 8 l3, 1 4 7 1.0, 1 4 8 c, 1 5 7 l5, 1 6 7 l6, 1 7 8 b,\n"
+                  "     2 8 8 v1, 2 7 7 vd2, 2 1 1 ve1, 2 2 2 ve2, 2 3 3 ve3, 2 4 4 ve4, 2 5 5 ve5, 2 6 6 ve6;\n"
+                  " varnames 1 = F2 F1, 2 = E1-E6 D2 D1;\nrun;\n"),
+        {"hs.csv"});
+    ASSERT_EQ(ram.exitStatus, 0) << ram.log;
+    const JsonValue &names = want.table(0, "StructEq"), &got = ram.table(0, "StructEq");
+    ASSERT_EQ(names["columns"].size(), 4u) << "x4-x6 and F2";
+    ASSERT_EQ(got["columns"].size(), names["columns"].size());
+    for (size_t k = 0; k < names["columns"].size(); ++k)
+        EXPECT_EQ(got["columns"][k]["name"].str(), names["columns"][k]["name"].str()) << k;
+    const JsonValue &a = ram.table(0, "Determination"), &b = want.table(0, "Determination");
+    ASSERT_EQ(a["rows"].size(), 3u);  // all equations, the structural ones, the manifest variables
+    for (size_t i = 0; i < 3; ++i)
+        EXPECT_NEAR(cell(a, i, "Determination").number(), cell(b, i, "Determination").number(), 1e-8) << i;
+}
+
 // The COSAN form: the readers echo each matrix once ("InitParms"); after
 // the estimation each matrix is one "EstParms" table whose pieces hold the
 // estimates, standard errors, t values and parameter names in place.

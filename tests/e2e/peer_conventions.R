@@ -7,7 +7,12 @@
 #   standard errors with N, chi-square N F): its estimates, standard errors
 #   and chi-square;
 # - gls: lavaan's GLS modification indices (scaled by N) of the fixed
-#   loadings and error covariances, keyed as in results_reference.R;
+#   loadings and error covariances, keyed as in results_reference.R, and
+#   their expected changes (epc:);
+# - dwls: lavaan's DWLS fit function (2 fmin) and GFI;
+# - fixed_x: the GFI and AGFI of a path model of observed variables (x4 on
+#   x1 and x2, x5 on x1 and x3, x6 on x2, the errors correlated as sem()
+#   has them) under fixed.x = FALSE and its default TRUE;
 # - uls: the model with the three error variances of the first factor
 #   equal, which cannot fit every variance; its minimum of 0.5 tr((S - C)^2)
 #   (each off-diagonal moment counted twice) as lavaan's WLS with the
@@ -37,6 +42,17 @@ g <- cfa(hs_lavaan, data = hs, estimator = "GLS")
 mi <- modindices(g)
 mi <- mi[mi$op == "=~" | (mi$op == "~~" & grepl("^x", mi$lhs) & grepl("^x", mi$rhs)), ]
 for (i in seq_len(nrow(mi))) put("gls", paste0("mi:", mi$lhs[i], mi$op[i], mi$rhs[i]), mi$mi[i])
+for (i in seq_len(nrow(mi))) put("gls", paste0("epc:", mi$lhs[i], mi$op[i], mi$rhs[i]), mi$epc[i])
+
+d <- cfa(hs_lavaan, data = hs, estimator = "DWLS")
+put("dwls", "f", 2 * fitMeasures(d, "fmin"))
+put("dwls", "gfi", fitMeasures(d, "gfi"))
+
+paths <- "x4 ~ x1 + x2\n  x5 ~ x1 + x3\n  x6 ~ x2"
+for (fixed in c(FALSE, TRUE)) {
+  f <- sem(paths, data = hs, likelihood = "wishart", fixed.x = fixed)
+  for (m in c("gfi", "agfi")) put("fixed_x", paste0(m, if (fixed) ":true" else ":false"), fitMeasures(f, m))
+}
 
 equal <- paste(hs_lavaan, "\n  ve1 == ve2; ve2 == ve3")
 S <- cov(hs[, paste0("x", 1:9)])
@@ -51,5 +67,6 @@ for (p in c("l2", "l3", "l5", "vvis", "ve1", "ve4")) {
   put("uls", paste0("est:", p), coef(twice)[[p]])
   put("uls", paste0("once:", p), coef(once)[[p]])
 }
-write.csv(format(out, digits = 15), file.path(here, "..", "fixtures", "peer_conventions.csv"),
+out$value <- trimws(format(out$value, digits = 15, scientific = TRUE))
+write.csv(out, file.path(here, "..", "fixtures", "peer_conventions.csv"),
           row.names = FALSE, quote = FALSE)

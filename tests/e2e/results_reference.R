@@ -82,6 +82,10 @@ stepwise_wald("hs", fit)
 tied <- cfa(hs_model(loading3 = "l2"), data = hs, likelihood = "wishart")
 estimates("hs_tied", tied)
 put("hs_tied", "score", lavTestScore(tied)$uni$X2[1] * scale)
+# What releasing the tie would move each loading by (lavaan's epc, the
+# Newton step of the released model; not scaled).
+epc <- lavTestScore(tied, epc = TRUE)$epc
+for (x in c("x2", "x3")) put("hs_tied", paste0("change:", x), epc$epc[epc$lhs == "Fvis" & epc$rhs == x])
 
 # A tie of three loadings (x2, x3, x6): releasing one from the two others
 # is the score test of a == b with the other two still tied.

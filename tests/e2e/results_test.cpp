@@ -221,8 +221,8 @@ TEST_F(Results, ModificationIndicesEqualTheReference) {
 
 // lavaan scales its GLS indices by N, these by N' = N - 1 of the
 // chi-square: they are lavaan's times N / (N - 1), the other way round from
-// ML's (peer_conventions.R; lavaan's own stop leaves its indices up to
-// 3e-5 from those at the minimum).
+// ML's, and so are the expected changes (peer_conventions.R; lavaan's own
+// stop leaves its indices up to 3e-5 from those at the minimum).
 TEST(ResultsRuns, GlsModificationIndicesAreLavaansTimesNOverNMinusOne) {
     const Reference gls = reference_rows("peer_conventions.csv", "gls");
     // As users run it, and run to the minimum, where the indices agree to
@@ -242,12 +242,13 @@ TEST(ResultsRuns, GlsModificationIndicesAreLavaansTimesNOverNMinusOne) {
         constexpr double kN = 301.0;
         int checked = 0;
         for (const auto& [key, value] : gls) {
-            const JsonValue* index = index_cell(*mi[0], *mi[1], key.substr(3));
+            const bool change = key.rfind("epc:", 0) == 0;
+            const JsonValue* index = index_cell(*mi[0], *mi[1], key.substr(change ? 4 : 3), change ? "C" : "");
             if (index == nullptr) continue;
             expect_close(index->number(), value * kN / (kN - 1.0), run.rel, key + run.options);
             ++checked;
         }
-        EXPECT_GT(checked, 40);
+        EXPECT_GT(checked, 80);
     }
 }
 
@@ -318,6 +319,22 @@ TEST(ResultsRuns, ActiveUpperBoundHasTheReferenceScoreStatistic) {
 std::string default_program(const std::string& method, const std::string& statements,
                             std::string model = kHsModel) {
     return "proc velix data=hs method=" + method + " covariance modification;\n" + model + statements + "run;\n";
+}
+
+// A bound whose release leaves the model without that direction (a of l2 =
+// a + b, held at its bound, which b can stand in for) has no test: its
+// row shows the estimate and leaves the statistic, its probability and
+// the change blank, not a chi-square of 0 with probability 1.
+TEST(ResultsRuns, ABoundWithoutATestLeavesItsCellsBlank) {
+    const RunResult r = run_velix(
+        default_program("ml technique=none", "parameters a b = 0.3 0.25;\nl2 = a + b;\nbounds a >= 0.3;\n"),
+        {"hs.csv"});
+    ASSERT_EQ(r.exitStatus, 0) << r.log;
+    const JsonValue& t = r.table(0, "LagrangeBoundary");
+    ASSERT_EQ(t["rows"].size(), 1u);
+    EXPECT_EQ(cell(t, 0, "Parameter").str(), "a");
+    EXPECT_EQ(cell(t, 0, "Estimate").number(), 0.3);
+    for (const char* column : {"ChiSq", "ProbChiSq", "Change"}) EXPECT_TRUE(cell(t, 0, column).is_null()) << column;
 }
 
 // The boundary test's row of a parameter.
@@ -467,8 +484,9 @@ TEST(ResultsRuns, BoundTestKeepsLinearAndNonlinearRowsOfASecondModel) {
     EXPECT_LT(cell(t, 0, "Change").number(), 0.0);  // vd2 would fall below its lower bound
 }
 
-// A tie of two elements gives one row; of three, one row per element
-// released from the two others.
+// A tie of two elements gives one row, with what releasing it would move
+// each of them by (lavaan's epc of the released model, at its estimates);
+// of three, one row per element released from the two others.
 TEST(ResultsRuns, ReleasedEqualityConstraintsHaveTheReferenceScoreStatistics) {
     const Reference two = reference("hs_tied");
     const RunResult r2 = run_velix(hs_program(two, "modification", {{"l3", "l2"}}), {"hs.csv"});
@@ -477,6 +495,8 @@ TEST(ResultsRuns, ReleasedEqualityConstraintsHaveTheReferenceScoreStatistics) {
     ASSERT_EQ(t2["rows"].size(), 1u);
     EXPECT_EQ(cell(t2, 0, "EqCons").str(), "[x2:Fvis] = [x3:Fvis]");
     expect_close(cell(t2, 0, "ChiSq").number(), two.at("score"), 1e-5, "two-element tie");
+    expect_close(cell(t2, 0, "Change1").number(), two.at("change:x2"), 1e-5, "change of x2");
+    expect_close(cell(t2, 0, "Change2").number(), two.at("change:x3"), 1e-5, "change of x3");
     const Reference three = reference("hs_tie3");
     const RunResult r3 = run_velix(hs_program(three, "modification", {{"l3", "l2"}, {"l6", "l2"}}), {"hs.csv"});
     ASSERT_EQ(r3.exitStatus, 0) << r3.log;

@@ -27,6 +27,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/ioctl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 #include "harness.h"
@@ -447,12 +448,26 @@ double cpu_seconds(pid_t pid) {
     return ticks / static_cast<double>(::sysconf(_SC_CLK_TCK));
 }
 
+// The CPU seconds that the ended child pid used, and its status.
+double cpu_of_ended(pid_t pid, int* status) {
+    rusage use{};
+    while (::wait4(pid, status, 0, &use) < 0 && errno == EINTR) {
+    }
+    const auto seconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + t.tv_usec / 1e6; };
+    return seconds(use.ru_utime) + seconds(use.ru_stime);
+}
+
 TEST_F(RunOutputs, AStopSignalEndsALongPassOverTheObservations) {
-    // The WLS weights of 40 variables over 50,000 observations take seconds
-    // (about ten in the test build) in one pass, which had no safe point:
-    // a stop waited for its end.  The signal comes once the run has used a
-    // CPU second (past the scan of the file, inside the pass); the bound
-    // allows for a loaded machine.
+    // The WLS weights of 40 variables over 25,000 observations take most of
+    // the run in one pass, which had no safe point: a stop waited for its
+    // end.  The moments are measured, not assumed, so that a fast build
+    // tests the pass as a slow one does (a fixed second of CPU fell after
+    // the pass's end in an optimised build): a whole run gives the CPU
+    // time of the step, a ULS run that of everything before the pass (the
+    // scan of the file and the moments).  The signal comes a quarter of the
+    // way into the pass, and the step must end within another tenth of it
+    // (and 50 ms for the way out): a pass that went on to its end would
+    // take three quarters.
     prepare("long_pass", "proc velix data=wide method=wls;\n   factor n=1;\nrun;\n", {});
     {
         std::ofstream wide(at("wide.csv"));
@@ -460,20 +475,30 @@ TEST_F(RunOutputs, AStopSignalEndsALongPassOverTheObservations) {
         wide << "\n";
         uint64_t state = 88172645463325252ull;
         char value[16];
-        for (int row = 0; row < 50000; ++row)
+        for (int row = 0; row < 25000; ++row)
             for (int j = 0; j < 40; ++j) {
                 state ^= state << 13, state ^= state >> 7, state ^= state << 17;
                 std::snprintf(value, sizeof value, "%.4f", static_cast<double>(state >> 11) / 9007199254740992.0);
                 wide << value << (j < 39 ? ',' : '\n');
             }
     }
+    int status = 0;
+    const double whole = cpu_of_ended(start_velix(args({})), &status);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << read_text(at("log.txt"));
+    std::ofstream(at("program.vx")) << "proc velix data=wide method=uls;\n   factor n=1;\nrun;\n";
+    const double before = cpu_of_ended(start_velix(args({})), &status);
+    const double pass = whole - before;
+    ASSERT_GT(pass, 2.0 * before) << "the pass is the bulk of the run: " << whole << " s in all, " << before
+                                  << " s before it";
+    std::ofstream(at("program.vx")) << "proc velix data=wide method=wls;\n   factor n=1;\nrun;\n";
     const pid_t pid = start_velix(args({}));
     ASSERT_GT(pid, 0);
-    for (int k = 0; k < 6000 && cpu_seconds(pid) < 1.0; ++k) ::usleep(10000);
+    // The bound of 6000 waits of 10 ms allows for a loaded machine.
+    for (int k = 0; k < 6000 && cpu_seconds(pid) < before + 0.25 * pass; ++k) ::usleep(10000);
+    const double signalled = cpu_seconds(pid);
     ::kill(pid, SIGTERM);
-    bool late = false;
-    const int status = wait_within(pid, 4, &late);
-    ASSERT_FALSE(late) << "the pass went on after the signal";
+    const double used = cpu_of_ended(pid, &status);
+    EXPECT_LT(used - signalled, 0.1 * pass + 0.05) << "the pass went on after the signal, of " << pass << " s";
     ASSERT_TRUE(WIFSIGNALED(status)) << "exit status " << WEXITSTATUS(status);
     EXPECT_EQ(WTERMSIG(status), SIGTERM);
     const auto errors = error_lines();

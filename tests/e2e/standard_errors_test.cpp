@@ -104,6 +104,40 @@ double cell_of(const Rows& rows, const std::string& type, const std::string& nam
     return std::nan("");
 }
 
+// The values of piece `label` of a matrix item ("S" standard errors, "N"
+// labels, "C" expected changes), or its own values.
+const JsonValue& piece(const JsonValue& m, const std::string& label) {
+    const JsonValue& pieces = m["pieces"];
+    for (size_t p = 0; p < pieces.size(); ++p)
+        if (pieces[p]["label"].str() == label) return pieces[p]["values"];
+    return m["values"];
+}
+
+using Reported = std::map<std::string, std::map<std::string, double>>;
+
+// The standard errors of a run's tables, by table and parameter: the
+// optimizer's table, the parameter vectors (independent and dependent),
+// the equations and the exogenous tables and the RAM list.
+Reported table_errors(const RunResult& r) {
+    Reported out;
+    out["ParameterEstimates"] = column_by_parameter(result_table(r), "AppStdErr");
+    out["StdErrs"] = column_by_parameter(r.table(0, "StdErrs"), "Estimate");
+    const std::vector<const JsonValue*> dependent = r.items(0, "table", "DependParms");
+    if (dependent.size() >= 4) out["DependParms"] = column_by_parameter(*dependent[2], "Estimate");
+    for (const char* name : {"EstVarExog", "EstCovExog", "RAMEstimates"})
+        if (!r.table(0, name).is_null()) out[name] = column_by_parameter(r.table(0, name), "StdErr");
+    // An equation's "Std Err" row: each term's CoefficientK beside its ParameterK.
+    const JsonValue& eq = r.table(0, "EstManifestEq");
+    for (size_t row = 0; row < eq["rows"].size(); ++row)
+        for (size_t c = 0; cell(eq, row, "Variable").str() == "Std Err" && c < eq["columns"].size(); ++c) {
+            const std::string column = eq["columns"][c]["name"].str();
+            const JsonValue& se = eq["rows"][row][c];
+            if (column.rfind("Coefficient", 0) == 0 && se.is_number())
+                out["EstManifestEq"][cell(eq, row, "Parameter" + column.substr(11)).str()] = se.number();
+        }
+    return out;
+}
+
 // VARDEF=N analyses the moments with divisor N, as lavaan's likelihood =
 // "normal" does (the same estimates), and keeps N' = N - 1 in the
 // chi-square and in the covariance of the estimates: the chi-square is
@@ -131,6 +165,16 @@ TEST(CovarianceScales, VardefNKeepsTheMultiplierOfTheChiSquare) {
             ++checked;
         }
         EXPECT_EQ(checked, 21);
+        // The tables reach their standard errors by another path than OUTEST=.
+        size_t shown = 0;
+        for (const auto& [where, errors] : table_errors(run))
+            for (const auto& [name, se] : errors) {
+                if (!ref.count("se:" + name)) continue;
+                const double want = ref.at("se:" + name) * std::sqrt(kN / (kN - 1.0));
+                EXPECT_NEAR(se, want, r.rel * want) << where << " " << name << r.options;
+                ++shown;
+            }
+        EXPECT_EQ(shown, 2u * 21u) << "the optimizer's table, and the equations and exogenous tables";
     }
 }
 
@@ -252,38 +296,12 @@ std::string hs_matrices(const std::string& f, const std::string& p, const std::s
            "matrix " + u + " [1, 1] = ve1-ve9" + (starts ? " (0.6 1.1 0.8 0.4 0.4 0.4 0.6 0.5 0.7);\n" : ";\n");
 }
 
-// The values of piece `label` of a matrix item ("S" standard errors, "N"
-// labels, "C" expected changes), or its own values.
-const JsonValue& piece(const JsonValue& m, const std::string& label) {
-    const JsonValue& pieces = m["pieces"];
-    for (size_t p = 0; p < pieces.size(); ++p)
-        if (pieces[p]["label"].str() == label) return pieces[p]["values"];
-    return m["values"];
-}
-
 // The standard errors a run reports, by where and parameter: the
 // optimizer's table, the parameter vectors (independent and dependent),
 // the equations and the exogenous tables, the RAM list, the model
 // matrices, OUTRAM= and the STDERR and COV rows of OUTEST=.
-using Reported = std::map<std::string, std::map<std::string, double>>;
-
 Reported reported(const RunResult& r, const std::string& ram, const std::string& est) {
-    Reported out;
-    out["ParameterEstimates"] = column_by_parameter(result_table(r), "AppStdErr");
-    out["StdErrs"] = column_by_parameter(r.table(0, "StdErrs"), "Estimate");
-    const std::vector<const JsonValue*> dependent = r.items(0, "table", "DependParms");
-    if (dependent.size() >= 4) out["DependParms"] = column_by_parameter(*dependent[2], "Estimate");
-    for (const char* name : {"EstVarExog", "EstCovExog", "RAMEstimates"})
-        if (!r.table(0, name).is_null()) out[name] = column_by_parameter(r.table(0, name), "StdErr");
-    // An equation's "Std Err" row: each term's CoefficientK beside its ParameterK.
-    const JsonValue& eq = r.table(0, "EstManifestEq");
-    for (size_t row = 0; row < eq["rows"].size(); ++row)
-        for (size_t c = 0; cell(eq, row, "Variable").str() == "Std Err" && c < eq["columns"].size(); ++c) {
-            const std::string column = eq["columns"][c]["name"].str();
-            const JsonValue& se = eq["rows"][row][c];
-            if (column.rfind("Coefficient", 0) == 0 && se.is_number())
-                out["EstManifestEq"][cell(eq, row, "Parameter" + column.substr(11)).str()] = se.number();
-        }
+    Reported out = table_errors(r);
     for (const JsonValue* m : r.items(0, "matrix", "EstParms")) {
         for (size_t i = 0; i < (*m)["nRows"].number(); ++i)
             for (size_t j = 0; j < (*m)["nColumns"].number(); ++j) {

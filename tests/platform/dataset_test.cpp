@@ -647,6 +647,30 @@ TEST_F(AllOrNone, AFileThatCannotBeFlushedToTheDiskTakesNoName) {
         << log();
 }
 
+// Where no hard link can be made (a file system without them), an earlier
+// file steps aside under its second name; when a later output cannot step
+// aside in its turn, the file moved aside before it goes back.
+TEST_F(AllOrNone, AnEarlierFileMovedAsideGoesBackWhenALaterOneFails) {
+    double value = 9;
+    make_outputs(&value);
+    velix::platform::inject_second_name_failure(1, EPERM);  // a: moved aside
+    velix::platform::inject_second_name_failure(2, EPERM);  // c: would be moved aside
+    velix::platform::inject_move_failure(2, EACCES);        // c's move aside
+    EXPECT_FALSE(velix::platform::dataset_commit_outputs(0));
+    velix::platform::clear_injected_move_failures();
+    velix::platform::dataset_end_step();
+    EXPECT_EQ(read("a"), "old a\n");
+    EXPECT_EQ(read("c"), "old c\n");
+    EXPECT_EQ(files(), (std::vector<std::string>{"a.csv", "c.csv"}));
+    EXPECT_NE(log().find("ERROR: Output data set c cannot replace " + (dir_ / "c.csv").string() +
+                         ": Permission denied.\n"),
+              std::string::npos)
+        << log();
+    for (const char* n : names_)
+        EXPECT_NE(log().find(std::string("NOTE: Output data set ") + n + " was not written."), std::string::npos)
+            << log();
+}
+
 // A stop that comes while the outputs are renamed into place lets every
 // one take its place (never a mix), and the log says so: the step's return
 // code, which says that it was stopped, otherwise means that it wrote

@@ -154,6 +154,11 @@ TEST(MessageCatalogue, RowsAreUniqueSortedAndWellFormed) {
         {line(kMsgHostFaultTimeLimit), "The time limit MAXTIME= passed while the programming statements looped"},
         {line(kMsgHostDataSetFileName, "DATA", "hs", "DATA", "hs.csv"), "expected an option (found \".\"): a data set is named without \".csv\" (DATA=hs), or a file by its path in quotes (DATA=\"hs.csv\")"},
         {line(kMsgHostLavaanOperator, "=~"), "a model is written as a LINEQS, RAM, COSAN or FACTOR statement, not with lavaan's operator \"=~\""},
+        {line(kMsgHostFreqTruncated, big, "d"), "NOTE: 5000000000 observations of data set d have a FREQ value that is not a whole number; each counts as many times as its whole part."},
+        {line(kMsgHostUnnameable, "\"a.b\"", "d", "r"), "NOTE: No statement can name \"a.b\" of data set d: r."},
+        {line(kMsgHostLineqsSemicolon), "LINEQS equations are separated by commas: this \";\" ends the LINEQS statement, and the equation after it is read as a programming statement"},
+        {line(kMsgHostDottedName, "a.b", "r", "a_b"), "a.b is not a name: r, then write a_b"},
+        {line(kMsgHostNameRule, "it"), "a name is a letter or underscore followed by letters, digits and underscores; rename it in the data set (in R: names(d) <- gsub(\"[. ]\", \"_\", names(d)))"},
         {line(kMsgHostOutputReplacesMoments, "OUTEST=", "d", "DATA=", "e", "COV", "p"), "OUTEST= data set d would replace DATA= data set e, the TYPE=COV data the step analyses (p); only OUTSTAT= may replace the moments of DATA= (TYPE CORR, COV, UCORR, UCOV or SYMATRIX)"},
         {line(kMsgHostSecondNameLeft, "k", "d", "w"), "WARNING: The second name k of the earlier file of output data set d could not be removed (w)."},
         {line(kMsgHostOutputsInPlaceAtStop, "d, e"), "NOTE: The output data sets of the step (d, e) were put in place: the stop came while they were being renamed."},
@@ -198,14 +203,12 @@ TEST_F(Messages, NumberedMessagesGoToTheLogAndTheDocument) {
     EXPECT_TRUE(listing().empty()) << "the log's messages stay out of the listing";
 }
 
-TEST_F(Messages, BySynchronisationMessageTakesNamesAndCountedLabels) {
-    const char name1[8] = {'H', 'S', ' ', ' ', ' ', ' ', ' ', ' '};
-    const char name2[8] = {'W', 'T', 'S', ' ', ' ', ' ', ' ', ' '};
-    xpmlog(153, 5, name1, 5, "Raw dataXYZ", name2, 0, "");
-    EXPECT_NE(log().find("HS"), std::string::npos);
-    EXPECT_NE(log().find("Raw d"), std::string::npos);
-    EXPECT_EQ(log().find("XYZ"), std::string::npos) << "the label's length bounds it";
-    EXPECT_NE(log().find("WTS"), std::string::npos);
+TEST_F(Messages, BySynchronisationMessageTakesWholeNamesAndLabels) {
+    xpmlog(153, 5, "survey_scores", " (Raw data)", "svest", "");
+    EXPECT_NE(log().find("WARNING: The BY groups of data set survey_scores (Raw data) do not match those of data set "
+                         "svest."),
+              std::string::npos)
+        << log();
 }
 
 TEST_F(Messages, PrintfLinesGoToTheirDestinations) {
