@@ -526,6 +526,16 @@ void cospeqs(ProcContext* ctx, int32_t mode) {
         in.nAll = m.nAll;
         in.nEndo = m.nEndo;
         in.errorTerm = m.errorTerm.data();
+        // With means: the residual parts are the exogenous variables.
+        std::vector<double> exogenous;
+        if (!std.centred.empty()) {
+            std::vector<int32_t> idx(static_cast<size_t>(m.nExo));
+            for (int32_t x = 0; x < m.nExo; ++x) idx[static_cast<size_t>(x)] = m.nEndo + x;
+            exogenous = packed_submatrix(std.centred.data(), idx);
+            in.centred = std.centred.data();
+            in.residualCentred = exogenous.data();
+            in.intercept = rv.readers->varPosition[results_intercept(rv)];
+        }
         latent_results(rv, &in, sw);
         if (rv.sizes->nParmAdded > 0 && rv.options->printEnabled) costout(rv.ctx, 3);
     }

@@ -17,6 +17,7 @@
 
 #include <cfloat>
 #include <cmath>
+#include <cstring>
 #include <vector>
 
 #include "host/output_table.h"
@@ -267,25 +268,80 @@ FitInputs fit_inputs(const ResultsView& rv) {
     return in;
 }
 
-// "PredModel", Sigma with the manifest names, and its determinant.
+// "PredModel", Sigma with the manifest names, and its determinant.  A
+// model with means shows its covariances and, in the row of Intercept, its
+// means, as the residuals are shown: the constant's own moment is no
+// moment of the data (its cell is missing), and the determinant is that of
+// the covariances, |Sigma| / sigma_kk.
 int32_t print_predicted_moments(const ResultsView& rv) {
     const int32_t style = rv.options->covAnalysis || rv.input->dataType[0] != ' ' ? 0 : 7;
-    const int32_t rc = velix::detail::publish_matrix(rv.ctx, "PredModel", kMsgPredModelTitle, rv.eval->implied,
-                                                     rv.sizes->nManifest, rv.sizes->nManifest, rv.input->manifestNames,
-                                                     rv.input->manifestNames, "sc", style);
+    const int32_t n = rv.sizes->nManifest, k = results_intercept(rv);
+    std::vector<double> sigma(rv.eval->implied, rv.eval->implied + rv.sizes->nMoments);
+    double logDet = rv.results->logDetModel;
+    if (k >= 0 && center_moments(sigma.data(), n, k)) {
+        sigma[velix::pk(k, k)] = host_missing_value();
+        if (logDet > -DBL_MAX) logDet -= std::log(rv.eval->implied[velix::pk(k, k)]);
+    }
+    const int32_t rc = velix::detail::publish_matrix(rv.ctx, "PredModel", kMsgPredModelTitle, sigma.data(), n, n,
+                                                     rv.input->manifestNames, rv.input->manifestNames, "sc", style);
     if (rc < 0) return rc;
-    cosdet(rv.ctx, kyrtxt("PredModelDet", -1), kMsgDeterminantTitle, rv.results->logDetModel,
-           kMsgDeterminantRow, kyrtxt("Tesk.Velix.PredModelDet", -1));
+    cosdet(rv.ctx, kyrtxt("PredModelDet", -1), kMsgDeterminantTitle, logDet, kMsgDeterminantRow,
+           kyrtxt("Tesk.Velix.PredModelDet", -1));
     return 0;
 }
 
-// One OUTSTAT= row per manifest variable: its row of Sigma.
+// The predicted moments of a model with means in the form of its OUTSTAT=
+// data set, whose rows are of the DATA= variables only: the means (out,
+// nv) and the covariances about them (out, packed nv), in correlation
+// analysis over the sample's standard deviations about the means, as its
+// CORR rows hold the sample's.  The analysed matrix of a correlation
+// analysis is D^-1 M D^-1 (D the roots of the diagonal of the moments
+// about zero M), which leaves each mean divided by d_i / d_k.  False when
+// a constant's moment is not positive.
+bool outstat_predicted_moments(const ResultsView& rv, int32_t k, std::vector<double>* means,
+                               std::vector<double>* cov) {
+    const int32_t n = rv.sizes->nManifest, nv = rv.sizes->nVar, p = rv.sizes->nMoments;
+    std::vector<double> sigma(rv.eval->implied, rv.eval->implied + p), s(rv.arrays->momentMatrix,
+                                                                         rv.arrays->momentMatrix + p);
+    if (!center_moments(sigma.data(), n, k) || !center_moments(s.data(), n, k)) return false;
+    const bool corr = !rv.options->covAnalysis;
+    const double* d = rv.moments->stdDevs;
+    means->resize(static_cast<size_t>(nv));
+    cov->resize(static_cast<size_t>(nv) * (nv + 1) / 2);
+    for (int32_t i = 0; i < nv; ++i) {
+        (*means)[static_cast<size_t>(i)] = sigma[velix::pk(i, k)] * (corr ? d[i] / d[k] : 1.0);
+        for (int32_t j = 0; j <= i; ++j)
+            (*cov)[velix::pk(i, j)] = corr ? sigma[velix::pk(i, j)] / std::sqrt(s[velix::pk(i, i)] * s[velix::pk(j, j)])
+                                           : sigma[velix::pk(i, j)];
+    }
+    return true;
+}
+
+// One OUTSTAT= row per manifest variable: its row of Sigma.  A model with
+// means writes its predicted means first, as the data set holds the MEAN
+// row before the matrix, in a row without a name, then the rows of its
+// covariances: the constant has no variable.
 void predicted_moment_rows(const ResultsView& rv) {
-    const int32_t n = rv.sizes->nManifest;
+    const char* type = predicted_row_type(rv.methods->methodStage);
+    const int32_t n = rv.sizes->nManifest, k = results_intercept(rv);
+    std::vector<double> means, cov;
+    if (k >= 0 && outstat_predicted_moments(rv, k, &means, &cov)) {
+        const int32_t nv = rv.sizes->nVar;
+        std::vector<double> row(static_cast<size_t>(nv));
+        NameRecord blank;
+        std::memset(blank.text, ' ', sizeof blank.text);
+        blank.length = 0;
+        outstat_row(rv, type, blank, means.data(), nv);
+        for (int32_t i = 0; i < nv; ++i) {
+            for (int32_t j = 0; j < nv; ++j) row[static_cast<size_t>(j)] = cov[velix::pk(i, j)];
+            outstat_row(rv, type, rv.input->manifestNames[i], row.data(), nv);
+        }
+        return;
+    }
     std::vector<double> row(static_cast<size_t>(n));
     for (int32_t i = 0; i < n; ++i) {
         for (int32_t j = 0; j < n; ++j) row[static_cast<size_t>(j)] = rv.eval->implied[velix::pk(i, j)];
-        outstat_row(rv, predicted_row_type(rv.methods->methodStage), rv.input->manifestNames[i], row.data(), n);
+        outstat_row(rv, type, rv.input->manifestNames[i], row.data(), n);
     }
 }
 

@@ -19,6 +19,7 @@
 #include "procedure/data/data.h"
 #include "procedure/procedure.h"
 #include "procedure/results/equation_statistics.h"
+#include "procedure/results/mean_structure.h"
 #include "procedure/results/results_view.h"
 #include "velix/codes.h"
 #include "velix/host.h"
@@ -51,8 +52,9 @@ void note(const ResultsView& rv, int32_t number) {
 
 // The residual covariance at (a, b) in either orientation: the _PHI_
 // element of a LINEQS model, the _P_ element of a RAM model; 0 when the
-// matrix has none there.
+// matrix has none there.  With means, the covariance about the means.
 double residual_value(const ResultsView& rv, const LatentMomentsInput* in, int32_t a, int32_t b) {
+    if (in->residualCentred != nullptr) return in->residualCentred[pk(a, b)];
     const int32_t k = in->ram ? kRamP : kPhi;
     const int32_t first = rv.model->firstElement[k];
     for (int32_t e = first; e < first + rv.model->elementCount[k]; ++e) {
@@ -61,6 +63,10 @@ double residual_value(const ResultsView& rv, const LatentMomentsInput* in, int32
     }
     return 0.0;
 }
+
+// The implied covariances of all model variables: with means, those about
+// the means.
+const double* covariances(const LatentMomentsInput* in) { return in->centred != nullptr ? in->centred : in->cov; }
 
 // ln det of a packed positive definite matrix by Cholesky at `tol`; the
 // host missing value when the factorization fails.
@@ -89,7 +95,7 @@ double determination(const ResultsView& rv, const LatentMomentsInput* in, const 
                      const std::vector<int32_t>& u, int32_t message) {
     const int32_t n = static_cast<int32_t>(idx.size());
     const double tol = rv.options->singular;
-    const double logSigma = log_det(packed_submatrix(in->cov, idx), n, tol);
+    const double logSigma = log_det(packed_submatrix(covariances(in), idx), n, tol);
     const double logTheta = host_is_missing(logSigma) ? logSigma : log_det(residual_covariance(rv, in, u), n, tol);
     const double d = determination_coefficient(logTheta, logSigma);
     if (host_is_missing(d)) note(rv, message);
@@ -172,12 +178,21 @@ void print_determination(const ResultsView& rv, const LatentMomentsInput* in, in
         labels.push_back(kMsgRowStructural);
     }
     if (nLatent > 0) {
-        const std::vector<int32_t> u = residual_indices(in, manifest, &complete);
+        // With means, the variables without the constant, against their
+        // covariances: |M| = |S| m_kk for the moments about zero M.
+        std::vector<int32_t> vars;
+        for (int32_t v : manifest)
+            if (v != in->intercept) vars.push_back(v);
+        double logDetS = rv.moments->logDetMoments;
+        const int32_t k = results_intercept(rv);
+        if (in->centred != nullptr && k >= 0 && !host_is_missing(logDetS))
+            logDetS -= std::log(rv.arrays->momentMatrix[pk(k, k)]);
+        const std::vector<int32_t> u = residual_indices(in, vars, &complete);
         double d = host_missing_value();
         if (complete) {
-            const int32_t n = static_cast<int32_t>(manifest.size());
+            const int32_t n = static_cast<int32_t>(vars.size());
             const double logTheta = log_det(residual_covariance(rv, in, u), n, rv.options->singular);
-            d = determination_coefficient(logTheta, rv.moments->logDetMoments);
+            d = determination_coefficient(logTheta, logDetS);
             if (host_is_missing(d)) note(rv, kMsgDetManifest);
         }
         values.push_back(d);
@@ -190,6 +205,16 @@ void print_determination(const ResultsView& rv, const LatentMomentsInput* in, in
     OutputTable t(rv.output->kyrManager, "StructEq", kyrmsg(kMsgProc, kMsgStructEqTitle), "Tesk.Velix.StructEq");
     for (int32_t v : s) t.name_column(trimmed(rv.readers->columnNames[v]));
     if (t.end_columns() && t.add_row()) t.deliver();
+}
+
+// The block (a, j) of the packed `cov` over the variables rows (a) and
+// columns (j), rows.size() x columns.size() row-major.
+std::vector<double> cross_block(const double* cov, const std::vector<int32_t>& rows, const std::vector<int32_t>& columns) {
+    std::vector<double> m;
+    m.reserve(rows.size() * columns.size());
+    for (int32_t a : rows)
+        for (int32_t j : columns) m.push_back(cov[pk(a, j)]);
+    return m;
 }
 
 // A matrix table of the latent results, with the display entry of the
@@ -276,11 +301,8 @@ void latent_results(const ResultsView& rv, const LatentMomentsInput* in, const R
     if (k > 0 && (print || outstat)) {
         std::vector<NameRecord> names;
         for (int32_t v : latent) names.push_back(rv.readers->columnNames[v]);
-        const std::vector<double> l = packed_submatrix(in->cov, latent);
-        std::vector<double> m(static_cast<size_t>(n) * k);
-        for (int32_t a = 0; a < n; ++a)
-            for (int32_t j = 0; j < k; ++j)
-                m[static_cast<size_t>(a) * k + j] = in->cov[pk(manifest[static_cast<size_t>(a)], latent[static_cast<size_t>(j)])];
+        const std::vector<double> l = packed_submatrix(covariances(in), latent);
+        const std::vector<double> m = cross_block(covariances(in), manifest, latent);
         if (print) {
             publish(rv, "PredMomentLatent", kMsgLatentTitle, l.data(), k, k, names.data(), names.data(), "sc");
             publish(rv, "PredMomentManLat", kMsgManLatTitle, m.data(), n, k, rv.input->manifestNames, names.data(),
@@ -292,9 +314,11 @@ void latent_results(const ResultsView& rv, const LatentMomentsInput* in, const R
                 for (int32_t a = 0; a < n; ++a) column[static_cast<size_t>(a)] = m[static_cast<size_t>(a) * k + j];
                 outstat_row(rv, predicted_row_type(rv.methods->methodStage), names[static_cast<size_t>(j)], column.data(), n);
             }
+        // The scores regress on the moments about zero (see latent_moments.h).
         const std::vector<double> sigma = packed_submatrix(in->cov, manifest);
+        const std::vector<double> cross = in->centred != nullptr ? cross_block(in->cov, manifest, latent) : m;
         std::vector<double> w;
-        if (!latent_score_coefficients(sigma.data(), n, m.data(), k, rv.options->singular, &w)) {
+        if (!latent_score_coefficients(sigma.data(), n, cross.data(), k, rv.options->singular, &w)) {
             note(rv, kMsgNoScores);
         } else {
             if (print)

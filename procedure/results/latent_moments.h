@@ -6,6 +6,14 @@
 // determination 1 - |Theta| / |Sigma_XX| of all equations, of the
 // structural equations and of the manifest variables (Joreskog and Sorbom
 // 1984), with the rows they add to OUTSTAT=.
+//
+// A model with means takes them over its covariances and means, the
+// constant no variable: the predicted moments are covariances, with the
+// latent means in the row of Intercept; the determination compares
+// covariances, of the residual parts too.  The score coefficients stay the
+// regression on the moments about zero of the manifest variables and the
+// constant, which is the regression on the covariances with the constant's
+// coefficient as its intercept (mean of the score less the weighted means).
 #pragma once
 
 #include <cstdint>
@@ -25,6 +33,14 @@ struct LatentMomentsInput {
     // _A_ leads to it (nEndo and errorTerm are then not read); residual
     // covariances are the _P_ elements of the variables themselves.
     bool ram = false;
+    // A model with means: the covariances and means of all model variables
+    // in the form center_moments gives (packed N, the means in row
+    // `intercept`, the constant's model index), and the covariances of the
+    // residual parts in the indices the residual covariances are read by
+    // (LINEQS: the exogenous variables; RAM: all).  Null without means.
+    const double* centred = nullptr;
+    const double* residualCentred = nullptr;
+    int32_t intercept = -1;
 };
 
 // The model-variable indices of the latent variables of a LINEQS model (the

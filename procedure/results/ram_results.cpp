@@ -148,12 +148,13 @@ struct Implied {
     double* var = nullptr;   // N: implied variances
     double* pDiag = nullptr; // N: the diagonal of P (0 where it has none)
     std::vector<double> pCentred;  // packed N; empty without means
+    std::vector<double> centred;   // packed N: the covariances and means; empty without means
 };
 
 // The variances, covariances and means of a model with means in place of
 // its moments about zero: the constant is manifest variable k, so model
-// variable k too.  Only var, pDiag and pCentred change; cov stays the
-// moments about zero that the latent statistics read.
+// variable k too.  Only var, pDiag, pCentred and centred change; cov stays
+// the moments about zero that the latent score coefficients read.
 void center_implied(const RamModel& m, Implied* im) {
     const ResultsView& rv = m.rv;
     const int32_t k = results_intercept(rv);
@@ -173,6 +174,7 @@ void center_implied(const RamModel& m, Implied* im) {
         im->pDiag[v] = p[velix::pk(v, v)];
     }
     im->pCentred = std::move(p);
+    im->centred = std::move(cov);
 }
 
 // The paths in the metric of standard deviations: a_ij sqrt(w_j) /
@@ -302,6 +304,11 @@ bool supplementary(const ResultsView& rv, const RamModel& m, const ResultSwitche
     in.cov = im.cov;
     in.nAll = m.nAll;
     in.ram = true;
+    if (!im.centred.empty()) {
+        in.centred = im.centred.data();
+        in.residualCentred = im.pCentred.data();
+        in.intercept = results_intercept(rv);
+    }
     latent_results(rv, &in, sw);
     return true;
 }

@@ -295,17 +295,27 @@ void disresi(const ResultsView& rv, int32_t kind, const double* r) {
     if (!bins.counts.empty()) distribution_table(rv, info, bins, rv.sizes->nMoments);
 }
 
+// One row per manifest variable.  Those of a model with means are of the
+// DATA= variables, as the rest of the data set: the residuals of the means
+// first, in a row without a name (the MEAN row comes before the matrix),
+// then those of the covariances; the constant has no variable.
 void outstat_rows(const ResultsView& rv, const KindInfo& info, const double* r) {
     const char* type = outstat_type(info, rv.methods->methodStage);
     std::memset(rv.dataSets->outRow.type, ' ', sizeof rv.dataSets->outRow.type);
     std::memcpy(rv.dataSets->outRow.type, type, std::strlen(type));
-    const int32_t nv = std::min(rv.sizes->nVar, rv.sizes->nManifest);
+    const int32_t nv = std::min(rv.sizes->nVar, rv.sizes->nManifest), k = rv.residualStore->intercept;
+    NameRecord& name = rv.dataSets->outRow.name;
+    name.length = static_cast<int16_t>(sizeof name.text);
+    if (k >= 0) {
+        std::memset(name.text, ' ', sizeof name.text);
+        for (int32_t j = 0; j < nv; ++j) rv.cells->rowValues[j] = r[velix::pk(k, j)];
+        cos_write_row(rv.ctx, kRoleOutstat);
+    }
     for (int32_t i = 0; i < rv.sizes->nManifest; ++i) {
-        NameRecord& name = rv.dataSets->outRow.name;
+        if (i == k) continue;
         std::memset(name.text, ' ', sizeof name.text);
         const NameRecord& from = rv.input->manifestNames[i];
         std::memcpy(name.text, from.text, static_cast<size_t>(std::clamp<int16_t>(from.length, 0, 32)));
-        name.length = static_cast<int16_t>(sizeof name.text);
         for (int32_t j = 0; j < nv; ++j) rv.cells->rowValues[j] = r[velix::pk(i, j)];
         cos_write_row(rv.ctx, kRoleOutstat);
     }

@@ -42,6 +42,23 @@
 #   (the covariances off the diagonal and the means: both models fit every
 #   variance exactly).
 #
+# For growth_x also, on the scale of k as above (covariances k times
+# lavaan's, means as they are):
+#
+# - pred_a_b, pred_a_mean: lavaan's fitted covariances and means;
+# - lat_F_G, lat_F_a, lat_F_mean: its implied covariances of the factors
+#   and of the factors with the observed variables (cov.all), and the
+#   factor means (mean.lv);
+# - score_F_a, score_F_mean: the regression of the factor scores on the
+#   observed variables, W = Sigma^-1 cov(x, F), and the intercept that
+#   lavPredict's regression scores of the first case add to x W;
+# - det_all, det_manifest: the coefficients of determination
+#   1 - |Theta| / |Sigma_XX| over the covariances: of the equations of
+#   t1-t4, Fi and Fs (Theta their residual covariances, lavaan's theta and
+#   psi), which are also the structural equations, and of the observed
+#   variables against their sample covariances (Theta the residual
+#   covariances of t1-t4 and the covariances of x1 and x2).
+#
 #   Rscript tests/e2e/mean_structure_reference.R
 #   (reads tests/fixtures/demo_growth.csv, writes
 #   tests/fixtures/mean_structure_reference.csv)
@@ -92,7 +109,32 @@ for (case in names(fits)) {
     put(case, paste0("std_", v, "_mean"), est$est[i] / sqrt(k * var))
   }
 
-  if (case == "growth_x") next  # its residuals are not compared
+  if (case == "growth_x") {  # its residuals are not compared
+    all <- lavInspect(fit, "cov.all")
+    obs <- rownames(sigma)
+    lat <- c("Fi", "Fs")
+    for (a in seq_along(obs)) {
+      for (b in seq_len(a)) put(case, paste0("pred_", obs[a], "_", obs[b]), k * sigma[a, b])
+      put(case, paste0("pred_", obs[a], "_mean"), mu[[a]])
+    }
+    W <- solve(all[obs, obs], all[obs, lat])
+    scores <- lavPredict(fit)
+    for (f in lat) {
+      for (g in c(lat, obs)) put(case, paste0("lat_", f, "_", g), k * all[g, f])
+      put(case, paste0("lat_", f, "_mean"), lavInspect(fit, "mean.lv")[[f]])
+      for (a in obs) put(case, paste0("score_", f, "_", a), W[a, f])
+      put(case, paste0("score_", f, "_mean"), scores[1, f] - sum(unlist(growth[1, obs]) * W[, f]))
+    }
+    theta <- lavInspect(fit, "est")$theta
+    psi <- lavInspect(fit, "est")$psi
+    endo <- c("t1", "t2", "t3", "t4", lat)
+    resid <- rbind(cbind(theta[1:4, 1:4], 0 * theta[1:4, 1:2]), cbind(0 * psi[lat, 1:4], psi[lat, lat]))
+    put(case, "det_all", 1 - det(resid) / det(all[endo, endo]))
+    manifest <- theta
+    manifest[5:6, 5:6] <- sigma[5:6, 5:6]
+    put(case, "det_manifest", 1 - det(manifest) / det(lavInspect(fit, "sampstat")$cov))
+    next
+  }
   S <- lavInspect(fit, "sampstat")$cov
   xbar <- lavInspect(fit, "sampstat")$mean
   V <- vcov(fit)

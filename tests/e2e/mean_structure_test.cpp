@@ -1,7 +1,10 @@
 // Whole programs with means (AUGMENT): the standardized solution, the
 // squared multiple correlations, the fit summary's independence model and
-// indices, and the standardized residuals are those of the covariances and
-// means, as R's lavaan 0.6.14 with meanstructure = TRUE gives them
+// indices, the standardized residuals, the predicted moments of the
+// manifest and latent variables, the latent score coefficients, the
+// coefficients of determination and the OUTSTAT= rows after the fit are
+// those of the covariances and means, as R's lavaan 0.6.14 with
+// meanstructure = TRUE gives them
 // (mean_structure_reference.R beside this file, written to
 // tests/fixtures/mean_structure_reference.csv): a two-factor model of hs
 // x1-x6 with saturated intercepts, and the linear growth curve of
@@ -10,7 +13,8 @@
 // are lavaan's.  Saturated intercepts leave the results of the same model
 // without means: its squared multiple correlations and NFI, and its
 // chi-squares and standardized residuals times the ratio of the
-// multipliers, N F against (N - 1) F.  The programs run at the default
+// multipliers, N F against (N - 1) F; its predicted covariances, latent
+// moments, scores and determination.  The programs run at the default
 // stopping criteria; the tolerances are what those leave.
 #include <gtest/gtest.h>
 
@@ -18,6 +22,8 @@
 #include <map>
 #include <string>
 #include <tuple>
+#include <utility>
+#include <vector>
 
 #include "harness.h"
 
@@ -30,6 +36,10 @@ using Reference = std::map<std::string, double>;
 // the statistics of the fit summary to about 5e-8 and the asymptotically
 // standardized residuals, whose variances are differences, to about 2e-4.
 constexpr double kEstimateTol = 2e-5, kFitTol = 1e-6, kResidualTol = 5e-4;
+// Numbers of one run, in its tables and in its OUTSTAT= data set.
+constexpr double kSameTol = 1e-12;
+
+const char* const kGrowthVars[] = {"t1", "t2", "t3", "t4", "x1", "x2"};
 
 const char* const kHsMeans =
     "lineqs x1 = a1 Intercept + 1.0 Fvis + E1, x2 = a2 Intercept + l2 Fvis + E2,\n"
@@ -57,10 +67,15 @@ const char* const kGrowthCovariatesRam =
     "    1 8 7 mi, 1 9 7 ms, 1 8 5 b1, 1 8 6 b2, 1 9 5 c1, 1 9 6 c2,\n"
     "    2 1 1 ve1, 2 2 2 ve2, 2 3 3 ve3, 2 4 4 ve4, 2 8 8 vi, 2 9 9 vs, 2 9 8 cis;\nrun;\n";
 
+// The OUTSTAT= data set of the run `name`.
+std::string outstat_path(const std::string& name) { return own_folder("mean_structure") + "/" + name + ".csv"; }
+
 RunResult run(const std::string& data, const std::string& options, const std::string& vars,
-              const std::string& model) {
-    return run_velix("proc velix data=" + data + " method=ml covariance residual=norm asystand varstand " + options +
-                         ";\nvar " + vars + ";\n" + model,
+              const std::string& model, const std::string& outstat = "") {
+    return run_velix("proc velix data=" + data +
+                         " method=ml covariance residual=norm asystand varstand platcov pdeterm predet " + options +
+                         (outstat.empty() ? "" : " outstat='" + outstat_path(outstat) + "'") + ";\nvar " + vars +
+                         ";\n" + model,
                      {data + ".csv"});
 }
 
@@ -68,12 +83,12 @@ class MeanStructure : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
         runs_ = new std::map<std::string, RunResult>{
-            {"hs_means", run("hs", "augment", "x1-x6", kHsMeans)},
+            {"hs_means", run("hs", "augment", "x1-x6", kHsMeans, "hs_means")},
             {"hs_means_n", run("hs", "augment vardef=n", "x1-x6", kHsMeans)},
-            {"hs_covariances", run("hs", "", "x1-x6", kHsCovariances)},
+            {"hs_covariances", run("hs", "", "x1-x6", kHsCovariances, "hs_covariances")},
             {"growth", run("demo_growth", "augment", "t1-t4", kGrowth)},
             {"growth_n", run("demo_growth", "augment vardef=n", "t1-t4", kGrowth)},
-            {"growth_x", run("demo_growth", "augment", "t1-t4 x1 x2", kGrowthCovariates)},
+            {"growth_x", run("demo_growth", "augment", "t1-t4 x1 x2", kGrowthCovariates, "growth_x")},
             {"growth_x_ram", run("demo_growth", "augment", "t1-t4 x1 x2", kGrowthCovariatesRam)},
         };
     }
@@ -162,6 +177,16 @@ const JsonValue& matrix(const RunResult& r, const std::string& name) {
     static const JsonValue none;
     const auto found = r.items(0, "matrix", name);
     return found.empty() ? none : *found.front();
+}
+
+// The value of `column` in the OUTSTAT= row of `type` and `name` ("" the
+// row without a name).
+double outstat_value(const Rows& rows, const std::string& type, const std::string& name, const std::string& column) {
+    const size_t j = rows.column(column);
+    for (const auto& row : rows.cells)
+        if (row.size() > j && row[0] == type && row[1] == name) return std::stod(row[j]);
+    ADD_FAILURE() << "no OUTSTAT= row " << type << " " << name << " " << column;
+    return NAN;
 }
 
 TEST_F(MeanStructure, StandardizedSolutionIsThatOfTheCovariancesAndMeans) {
@@ -308,6 +333,123 @@ TEST_F(MeanStructure, StandardizedResidualsAreThoseOfTheCovariancesAndMeans) {
     const JsonValue& means = matrix(result("hs_means"), "AsymStdRes");
     const JsonValue& plain = matrix(result("hs_covariances"), "AsymStdRes");
     expect_relative(matrix_cell(means, "x5", "x3"), scale * matrix_cell(plain, "x5", "x3"), kResidualTol, "x5, x3");
+}
+
+TEST_F(MeanStructure, PredictedMomentsScoresAndDeterminationAreThoseOfTheCovariances) {
+    // The growth curve on covariates, as equations and as a RAM list (its
+    // factors F1 and F2): the fitted covariances with the means in the row
+    // of Intercept (the constant's own moment is none of the data), the
+    // factors' covariances with the factor means in that row, the score
+    // regression with its intercept there, and the determination.
+    const Reference g = reference("growth_x");
+    const JsonValue& predicted = matrix(result("growth_x"), "PredModel");
+    for (size_t a = 0; a < 6; ++a) {
+        const std::string x = kGrowthVars[a];
+        expect_relative(matrix_cell(predicted, "Intercept", x), g.at("pred_" + x + "_mean"), kEstimateTol, "mean " + x);
+        for (size_t b = 0; b <= a; ++b)
+            expect_relative(matrix_cell(predicted, x, kGrowthVars[b]), g.at("pred_" + x + "_" + kGrowthVars[b]),
+                            kEstimateTol, "covariance " + x + " " + kGrowthVars[b]);
+    }
+    EXPECT_TRUE(predicted["values"][6][6].is_null());
+    for (const auto& [name, fi, fs] : {std::tuple<std::string, std::string, std::string>{"growth_x", "Fi", "Fs"},
+                                       {"growth_x_ram", "F1", "F2"}}) {
+        SCOPED_TRACE(name);
+        const RunResult& r = result(name);
+        const JsonValue& latent = matrix(r, "PredMomentLatent");
+        const JsonValue& cross = matrix(r, "PredMomentManLat");
+        const JsonValue& scores = matrix(r, "LatentScoreCoef");
+        const std::pair<std::string, std::string> factors[] = {{"Fi", fi}, {"Fs", fs}};
+        for (const auto& [f, column] : factors) {
+            for (const auto& [f2, row] : factors)
+                expect_relative(matrix_cell(latent, row, column), g.at("lat_" + f + "_" + f2), kEstimateTol,
+                                f + " with " + f2);
+            for (const char* x : kGrowthVars) {
+                expect_relative(matrix_cell(cross, x, column), g.at("lat_" + f + "_" + x), kEstimateTol,
+                                f + " with " + x);
+                expect_relative(matrix_cell(scores, x, column), g.at("score_" + f + "_" + x), kEstimateTol,
+                                "score of " + f + " on " + x);
+            }
+            expect_relative(matrix_cell(cross, "Intercept", column), g.at("lat_" + f + "_mean"), kEstimateTol,
+                            "mean of " + f);
+            expect_relative(matrix_cell(scores, "Intercept", column), g.at("score_" + f + "_mean"), kEstimateTol,
+                            "score intercept of " + f);
+        }
+        const JsonValue& det = r.table(0, "Determination");
+        for (const char* label : {"All Equations", "Structural Equations"})
+            expect_relative(row_value(det, "Label", label, "Determination"), g.at("det_all"), kEstimateTol, label);
+        expect_relative(row_value(det, "Label", "Manifest Variables", "Determination"), g.at("det_manifest"),
+                        kEstimateTol, "manifest variables");
+    }
+    // Saturated intercepts: the covariances, their determinant, the latent
+    // moments, the scores on the variables and the determination of the
+    // model without means.
+    const RunResult &means = result("hs_means"), &plain = result("hs_covariances");
+    const auto same_cells = [&](const std::string& name, const std::vector<std::string>& rows,
+                                const std::vector<std::string>& columns) {
+        for (const std::string& a : rows)
+            for (const std::string& b : columns)
+                expect_relative(matrix_cell(matrix(means, name), a, b), matrix_cell(matrix(plain, name), a, b),
+                                kEstimateTol, name + " " + a + " " + b);
+    };
+    const std::vector<std::string> x = {"x1", "x2", "x3", "x4", "x5", "x6"}, f = {"Fvis", "Ftxt"};
+    same_cells("PredModel", x, x);
+    same_cells("PredMomentLatent", f, f);
+    same_cells("PredMomentManLat", x, f);
+    same_cells("LatentScoreCoef", x, f);
+    for (const char* table : {"PredModelDet", "Determination"}) {
+        const JsonValue &a = means.table(0, table), &b = plain.table(0, table);
+        ASSERT_EQ(a["rows"].size(), b["rows"].size()) << table;
+        for (size_t row = 0; row < a["rows"].size(); ++row) {
+            const std::string column = std::string(table) == "Determination" ? "Determination" : "LogDet";
+            expect_relative(cell(a, row, column).number(), cell(b, row, column).number(), kEstimateTol, table);
+        }
+    }
+}
+
+TEST_F(MeanStructure, OutstatRowsAfterTheFitAreThoseOfTheDataVariables) {
+    // The rows written after the fit hold covariances, as the COV rows do,
+    // the means in a row without a name, as the MEAN row holds them: no row
+    // is the constant's, which has no variable.
+    const Reference g = reference("growth_x");
+    const Rows stat = read_rows(outstat_path("growth_x"));
+    ASSERT_FALSE(stat.cells.empty());
+    for (const auto& row : stat.cells) EXPECT_NE(row.at(1), "Intercept") << row.at(0);
+    for (size_t a = 0; a < 6; ++a) {
+        const std::string x = kGrowthVars[a];
+        expect_relative(outstat_value(stat, "MAXPRED", "", x), g.at("pred_" + x + "_mean"), kEstimateTol, "mean " + x);
+        for (size_t b = 0; b <= a; ++b)
+            expect_relative(outstat_value(stat, "MAXPRED", x, kGrowthVars[b]), g.at("pred_" + x + "_" + kGrowthVars[b]),
+                            kEstimateTol, "covariance " + x + " " + kGrowthVars[b]);
+        for (const char* f : {"Fi", "Fs"}) {
+            expect_relative(outstat_value(stat, "MAXPRED", f, x), g.at("lat_" + std::string(f) + "_" + x), kEstimateTol,
+                            std::string(f) + " with " + x);
+            expect_relative(outstat_value(stat, "SCORE", f, x), g.at("score_" + std::string(f) + "_" + x), kEstimateTol,
+                            std::string(f) + " score on " + x);
+        }
+    }
+    // The standardized residuals of the means and covariances as printed.
+    const JsonValue& residuals = matrix(result("growth_x"), "AsymStdRes");
+    for (const char* x : kGrowthVars) {
+        expect_relative(outstat_value(stat, "MAXASRES", "", x), matrix_cell(residuals, "Intercept", x), kSameTol,
+                        std::string("residual of the mean of ") + x);
+        for (const char* y : kGrowthVars)
+            expect_relative(outstat_value(stat, "MAXASRES", x, y), matrix_cell(residuals, x, y), kSameTol,
+                            std::string("residual ") + x + " " + y);
+    }
+    // Saturated intercepts: the sample means and the rows of the model
+    // without means.
+    const Rows means = read_rows(outstat_path("hs_means")), plain = read_rows(outstat_path("hs_covariances"));
+    const std::pair<std::string, std::string> rows[] = {{"MAXPRED", "x2"},   {"MAXPRED", "x5"},
+                                                         {"MAXPRED", "Fvis"}, {"MAXPRED", "Ftxt"},
+                                                         {"SCORE", "Fvis"},   {"SCORE", "Ftxt"}};
+    for (int i = 1; i <= 6; ++i) {
+        const std::string a = "x" + std::to_string(i);
+        expect_relative(outstat_value(means, "MAXPRED", "", a), outstat_value(means, "MEAN", "", a), kEstimateTol,
+                        "mean " + a);
+        for (const auto& [type, name] : rows)
+            expect_relative(outstat_value(means, type, name, a), outstat_value(plain, type, name, a), kEstimateTol,
+                            type + " " + name + " " + a);
+    }
 }
 
 }  // namespace

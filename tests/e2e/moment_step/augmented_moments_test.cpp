@@ -260,7 +260,11 @@ TEST(AugmentedMoments, OutstatHoldsTheMomentsAboutTheMeansAndReadsBack) {
     // variable): OUTSTAT= holds the covariances about the means, or the
     // correlations with their STD row, with the MEAN, N and SUMWGT rows,
     // and AUGMENT turns them back into the same augmented moments, also
-    // under UCOV, which asks for moments about zero.
+    // under UCOV, which asks for moments about zero.  The fit of the
+    // saturated regression predicts them: its predicted rows are the
+    // covariances or correlations, its predicted means in a row without a
+    // name the MEAN row, and no row is the constant's, which has no
+    // variable.
     const Data d = weighted_hs();
     const double n = static_cast<double>(d.rows.size());
     const std::string dir = scratch_dir("aug_outstat");
@@ -270,30 +274,38 @@ TEST(AugmentedMoments, OutstatHoldsTheMomentsAboutTheMeansAndReadsBack) {
     const Matrix m = augmented(d, 3, 3, -1, n - 1.0);
     for (const std::string analysis : {"covariance", "ucov", ""}) {
         const bool cov = !analysis.empty();
-        auto r = run_velix("proc velix data='" + dir + "/hsw.csv' method=none augment " + analysis + " outstat='" +
+        auto r = run_velix("proc velix data='" + dir + "/hsw.csv' method=ml augment " + analysis + " outstat='" +
                                dir + "/st.csv';\nvar x1 x2 x3;\nweight w;\n" + kRegression + "proc velix data='" + dir +
                                "/st.csv' method=none augment pcorr " + analysis + ";\n" + kRegression,
                            {});
         ASSERT_EQ(return_code(r, 0), 0) << r.log;
         ASSERT_EQ(return_code(r, 1), 0) << r.log;
         EXPECT_EQ(read_rows(dir + "/st.csv").header, (std::vector<std::string>{"_TYPE_", "_NAME_", "x1", "x2", "x3"}));
-        std::vector<std::string> names;
-        Matrix values;
+        std::vector<std::string> names, predictedNames;
+        Matrix values, predicted;
         for (const MomentRow& row : read_moment_rows(dir + "/st.csv")) {
             ASSERT_EQ(row.values.size(), 3u) << row.type;
+            EXPECT_NE(row.name, "Intercept") << row.type;
             if (row.type == "COV" || row.type == "CORR") {
                 EXPECT_EQ(row.type, cov ? "COV" : "CORR");
                 names.push_back(row.name);
                 values.push_back(row.values);
             }
             EXPECT_NE(row.type, "USTD");
-            if (row.type == "MEAN") expect_matrix_near({row.values}, {mean}, kTol, "MEAN " + analysis);
+            if (row.type == "MEAN" || (row.type == "MAXPRED" && row.name.empty()))
+                expect_matrix_near({row.values}, {mean}, kTol, row.type + " " + analysis);
+            else if (row.type == "MAXPRED") {
+                predictedNames.push_back(row.name);
+                predicted.push_back(row.values);
+            }
             if (row.type == "STD")
                 expect_matrix_near({row.values}, {{std::sqrt(c[0][0]), std::sqrt(c[1][1]), std::sqrt(c[2][2])}}, kTol,
                                    "STD");
         }
         ASSERT_EQ(names, (std::vector<std::string>{"x1", "x2", "x3"})) << analysis;
         expect_matrix_near(values, cov ? c : correlations(c), kTol, "OUTSTAT= rows " + analysis);
+        ASSERT_EQ(predictedNames, names) << analysis;
+        expect_matrix_near(predicted, cov ? c : correlations(c), kTol, "predicted rows " + analysis);
         if (cov)
             expect_matrix_near(matrix_of(r, 1, "InCov"), m, kTol, "read back " + analysis);
         else
