@@ -188,22 +188,25 @@ TEST(Estimation, UlsCountsEachCovarianceTwice) {
 TEST(Estimation, FitFunctionAndGfiConventionsAgainstLavaan) {
     constexpr double kN = 301.0;
     const std::map<std::string, double> dwls = reference_rows("peer_conventions.csv", "dwls");
-    const RunResult d = run_velix(tightened_program(read_text(data_path("hs_cfa_ml.vx")), "dwls"), {"hs.csv"});
+    // At the default stopping criteria, as users run them: the two
+    // conventions differ by 0.3% (F) and 0.04 (GFI), the stop leaves 1e-6.
+    std::string dwlsProgram = read_text(data_path("hs_cfa_ml.vx"));
+    dwlsProgram.replace(dwlsProgram.find("method=ml"), 9, "method=dwls");
+    const RunResult d = run_velix(dwlsProgram, {"hs.csv"});
     ASSERT_EQ(d.exitStatus, 0) << d.log;
     const std::map<std::string, double> fit = factoid_values(*d.items(0, "factoid", "Fit").at(0));
-    EXPECT_NEAR(fit.at("Fit Function"), dwls.at("f") * kN / (kN - 1.0), 1e-7 * dwls.at("f"));
-    EXPECT_NEAR(fit.at("Goodness of Fit Index (GFI)"), dwls.at("gfi"), 1e-7);
+    EXPECT_NEAR(fit.at("Fit Function"), dwls.at("f") * kN / (kN - 1.0), 1e-6 * dwls.at("f"));
+    EXPECT_NEAR(fit.at("Goodness of Fit Index (GFI)"), dwls.at("gfi"), 1e-6);
 
     const std::map<std::string, double> fixedX = reference_rows("peer_conventions.csv", "fixed_x");
     const RunResult p = run_velix("proc velix data=hs method=ml covariance;\n var x1-x6;\n"
                                   " lineqs x4 = b1 x1 + b2 x2 + E4, x5 = b3 x1 + b4 x3 + E5, x6 = b5 x2 + E6;\n"
-                                  " std E4-E6 = v4-v6;\n cov E4 E5 E6 = c1-c3;\n"
-                                  " nloptions gconv=1e-14 absgconv=1e-12;\nrun;\n",
+                                  " std E4-E6 = v4-v6;\n cov E4 E5 E6 = c1-c3;\nrun;\n",
                                   {"hs.csv"});
     ASSERT_EQ(p.exitStatus, 0) << p.log;
     const std::map<std::string, double> path = factoid_values(*p.items(0, "factoid", "Fit").at(0));
-    EXPECT_NEAR(path.at("Goodness of Fit Index (GFI)"), fixedX.at("gfi:false"), 1e-7);
-    EXPECT_NEAR(path.at("GFI Adjusted for Degrees of Freedom (AGFI)"), fixedX.at("agfi:false"), 1e-7);
+    EXPECT_NEAR(path.at("Goodness of Fit Index (GFI)"), fixedX.at("gfi:false"), 5e-6);
+    EXPECT_NEAR(path.at("GFI Adjusted for Degrees of Freedom (AGFI)"), fixedX.at("agfi:false"), 5e-6);
     EXPECT_GT(std::fabs(path.at("Goodness of Fit Index (GFI)") - fixedX.at("gfi:true")), 0.01) << "not fixed.x = TRUE";
 }
 
