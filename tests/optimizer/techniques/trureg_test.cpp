@@ -32,7 +32,8 @@ TEST_F(Trureg, TakesBackAStepToAPointWithoutHessian) {
         const int32_t status = run_driver(&t);
         ASSERT_GT(calls, 2);
         EXPECT_TRUE(status >= kNlpAbsConv && status <= kNlpGConv2) << status;
-        const double target = s.fLocal >= 0 && std::fabs(t.p.iter.f - s.fLocal) < std::fabs(t.p.iter.f) ? s.fLocal : s.fMin;
+        const bool local = s.fLocal >= 0 && std::fabs(t.p.iter.f - s.fLocal) < std::fabs(t.p.iter.f);
+        const double target = local ? s.fLocal : s.fMin;
         EXPECT_NEAR(t.p.iter.f, target, 1e-6 * (1 + std::fabs(target)));
         EXPECT_EQ(t.path.size(), static_cast<size_t>(t.p.run.iteration) + 1);
         for (size_t i = 1; i < t.path.size(); ++i) EXPECT_LE(t.path[i], t.path[i - 1]) << i;
