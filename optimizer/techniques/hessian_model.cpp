@@ -128,7 +128,8 @@ double HessianModel::measure(Frame* fr, const double* g, double* tmp) {
     // sees the step model's measure at this point, as at the start of the
     // next iteration, where it was evaluated before.
     fr->p->iter.gconvMeasure = fr->p->iter.lmGconvMeasure = quadratic_form(fr, g, tmp);
-    if (!gather(fr, true)) return HUGE_VAL;
+    formed_ = gather(fr, true);
+    if (!formed_) return HUGE_VAL;
     fresh_ = true;
     // Without a positive definite Hessian the quadratic model has no
     // minimum to measure the distance to.

@@ -26,6 +26,7 @@ public:
     double measure(Frame* fr, const double* g, double* tmp) override;
     void restarted() override;
     bool measures_new_point() const override { return true; }
+    bool formed() const override { return formed_; }
     double scaled_gradient(const Frame* fr) const override;
     // The radius bounds |S s|.
     double step_norm(const Frame* fr, const double* s) const override;
@@ -52,6 +53,7 @@ private:
     bool unshifted_ = false;  // l_ holds the factor of h_ itself (lambda 0)
     bool inPlace_ = false;    // h_ is the slot's own array, scaled in place
     bool keeps_ = false;      // l_ lies in the owner's buffer for the covariance
+    bool formed_ = true;      // the last measure evaluated the Hessian of its point
     int32_t gathered_ = -1;   // in place: run.nHess just after the last gather
 };
 

@@ -26,6 +26,27 @@ double predicted(int32_t k, const double* h, const double* g, const double* s, d
     return -(dot(k, g, s) + 0.5 * dot(k, s, tmp));
 }
 
+// Takes back a step whose end point lowered f but where the gradient or the
+// model could not be evaluated: such a point is no end of an iteration (the
+// run could neither step nor measure from it, and would stop there as though
+// the objective failed).  In a badly conditioned model the cross product
+// J'WJ can come out there with a diagonal below zero by rounding alone.  x
+// goes back to the base, where all three were evaluated, and the iteration
+// of the step is uncounted when `counted`; false when the base's own
+// values fail now.
+bool withdraw_step(Frame* fr, bool counted) {
+    NlpProblem* p = fr->p;
+    if (counted) {
+        p->run.iteration -= 1;
+        p->run.iterSinceStart -= 1;
+    }
+    copy(fr->n, p->work.xBase, p->param.x);
+    if (!fr->objective() || !fr->gradient()) return false;
+    fr->changed = fr->hold_bounds();
+    fr->projected_gradient();
+    return true;
+}
+
 }  // namespace
 
 double more_sorensen(int32_t k, const double* h, const double* g, double radius, double tol, double* lambda,
@@ -138,6 +159,7 @@ int32_t trust_region_run(NlpProblem* p, TrustModel* model) {
         fr.gather(p->work.gradient, gF);
         fr.set_base();
         bool accepted = false, held = false;
+        double acceptedNorm = 0.0;
         for (int32_t t = 0; t < kShrinks && !accepted && !held; ++t) {
             double pred = model->step(&fr, gF, radius, sF);
             fr.scatter(sF, p->work.direction);
@@ -153,6 +175,7 @@ int32_t trust_region_run(NlpProblem* p, TrustModel* model) {
             p->iter.rho = pred > 0.0 ? actual / pred : -1.0;
             if (ok && actual > 0.0 && p->iter.rho >= kAccept) {
                 accepted = true;
+                acceptedNorm = snorm;
                 p->iter.lastStep = a;
                 // A step on the boundary is one within the band the step
                 // iteration accepts as on it: with a narrower test a
@@ -181,13 +204,23 @@ int32_t trust_region_run(NlpProblem* p, TrustModel* model) {
             p->iter.f = p->iter.fPrev;
             return fr.stop(kNlpTechniqueStop6);
         }
-        if (!fr.gradient()) return kNlpFinalFunction;
-        p->iter.expectedReduction = p->iter.fPrev - p->iter.f;
-        model->accepted(&fr);
         const bool late = model->measures_new_point();
-        if (late) fr.advance();
-        fr.gather(p->work.gradient, gF);
-        p->iter.gconvMeasure = model->measure(&fr, gF, tmp);
+        bool formed = fr.gradient(), counted = false;
+        if (formed) {
+            p->iter.expectedReduction = p->iter.fPrev - p->iter.f;
+            model->accepted(&fr);
+            counted = late;
+            if (late) fr.advance();
+            fr.gather(p->work.gradient, gF);
+            p->iter.gconvMeasure = model->measure(&fr, gF, tmp);
+            formed = model->formed();
+        }
+        if (!formed) {
+            if (!withdraw_step(&fr, counted)) return kNlpFinalFunction;
+            radius = 0.25 * acceptedNorm;
+            rc = 0;
+            continue;
+        }
         p->iter.lmGconvMeasure = p->iter.gconvMeasure;
         p->iter.scaledGradMax = model->scaled_gradient(&fr);
         rc = late ? fr.test() : fr.next();

@@ -31,6 +31,9 @@ struct TrustModel {
     virtual void restarted() {}
     // g'B^-1 g at the current gradient over the free set (tmp k doubles).
     virtual double measure(Frame* fr, const double* g, double* tmp) = 0;
+    // False when the last measure() could not evaluate the model at the
+    // point (its Hessian slot failed there).
+    virtual bool formed() const { return true; }
     // measure() evaluates the model at the new point, after the iteration
     // is counted and the bounds are held (else before).
     virtual bool measures_new_point() const { return false; }

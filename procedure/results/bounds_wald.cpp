@@ -38,6 +38,11 @@ namespace {
 constexpr double kBoundTol = velix::kSqrtMachEpsWritten;
 constexpr double kZero = velix::kMachEpsWritten;
 constexpr int32_t kDirectSteps = 10;  // from this many dropped on, the inverse is bordered
+// Statistics within this share of the smallest tie with it: two parameters
+// whose statistics are equal in exact arithmetic (two halves of one effect)
+// come out some units in the last place apart, in an order that the
+// rounding of each processor decides.
+constexpr double kTieTol = velix::kSqrtMachEpsWritten;
 
 // x_S' A x_S for A packed of order k over the set (off-diagonal twice).
 double quadratic(const std::vector<double>& a, const std::vector<int32_t>& set, const double* x) {
@@ -104,8 +109,7 @@ std::vector<WaldStep> stepwise_wald(const std::vector<double>& V, const double* 
                 break;
             }
         }
-        int32_t best = -1;
-        double bestW = 0.0;
+        std::vector<double> stat(static_cast<size_t>(q), HUGE_VAL);  // HUGE_VAL: no statistic
         for (int32_t j = 0; j < q; ++j) {
             if (!candidate[static_cast<size_t>(j)]) continue;
             double w;
@@ -138,12 +142,15 @@ std::vector<WaldStep> stepwise_wald(const std::vector<double>& V, const double* 
                 }
                 w = quadratic(a, set, x);
             }
-            if (best < 0 || w < bestW) {
-                best = j;
-                bestW = w;
-            }
+            if (!std::isnan(w)) stat[static_cast<size_t>(j)] = w;
         }
-        if (best < 0) break;
+        // The smallest statistic; of those that tie with it, the earliest.
+        const double least = *std::min_element(stat.begin(), stat.end());
+        if (least == HUGE_VAL) break;
+        const int32_t best = static_cast<int32_t>(
+            std::find_if(stat.begin(), stat.end(), [&](double w) { return w <= least + kTieTol * std::fabs(least); }) -
+            stat.begin());
+        const double bestW = stat[static_cast<size_t>(best)];
         dropped.push_back(best);
         candidate[static_cast<size_t>(best)] = 0;
         const double inc = std::max(bestW - previous, 0.0);

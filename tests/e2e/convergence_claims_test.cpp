@@ -625,6 +625,12 @@ TEST_F(ConvergenceClaims, AbsoluteCriteriaHoldOnlyWhereTheCheckDoes) {
 // and step back from include some where the implied covariance matrix is
 // not positive definite.  Their ERROR lines once raised the return code of
 // a fit that ends at the minimum, on GCONV with every standard error, to 8.
+// Some points its steps reach have no cross product (rounding leaves a
+// diagonal element of J'WJ below zero): the run once ended at the first of
+// them with 116, "could not be computed at the final point", where f was
+// fine.  Such a step is taken back; within the default 200 iterations the
+// run ends short of the minimum and says so, given 1000 it reaches it.  On
+// both kernel levels: they give the same bits.
 TEST(ConvergenceClaimsKlein, PointsTriedAndSteppedBackFromAreNoErrorOfTheStep) {
     const std::string dir = own_folder("klein_units");
     scaled_copy(data_path("klein.csv"), dir + "/klein_c.csv", 0, 1e6);
@@ -659,11 +665,17 @@ TEST(ConvergenceClaimsKlein, PointsTriedAndSteppedBackFromAreNoErrorOfTheStep) {
         }
     }
     out.close();
-    const RunResult r = run_velix("proc velix data=klein_c method=ml covariance technique=trureg inest=far;\n" + model, {}, {"--lib", dir});
-    expect_minimum_or_failure(r, 2.20881575633, "klein from eleven times the solution");
-    EXPECT_FALSE(step_logged(r, 0, "ERROR:")) << r.log;
-    EXPECT_EQ(r.exitStatus, 0);
-    EXPECT_TRUE(reached(r)) << r.log;
+    for (const Command& command : {kVelix, kBaseline})
+        for (const std::string limit : {"", " maxiter=1000"}) {
+            const std::string what = std::string(command.level) + ": klein from eleven times the solution" + limit;
+            const RunResult r = run_velix(
+                "proc velix data=klein_c method=ml covariance technique=trureg inest=far" + limit + ";\n" + model, {},
+                {"--lib", dir}, command);
+            expect_minimum_or_failure(r, 2.20881575633, what);
+            EXPECT_FALSE(step_logged(r, 0, "ERROR:")) << what << "\n" << r.log;
+            EXPECT_EQ(r.exitStatus, 0) << what;
+            EXPECT_TRUE(limit.empty() || reached(r)) << what << "\n" << r.log;
+        }
 }
 
 // A linear row the technique left: from starts of +-1000 with x1 in units

@@ -40,8 +40,10 @@ std::string data_path(const std::string& file) {
     return fixture_path(file);
 }
 
+const Command kVelix{"velix", VELIX_EXE}, kBaseline{"velix_baseline", VELIX_BASELINE_EXE};
+
 RunResult run_velix(const std::string& program, const std::vector<std::string>& dataFiles,
-                    const std::vector<std::string>& extraArgs) {
+                    const std::vector<std::string>& extraArgs, const Command& command) {
     static std::atomic<int> counter{0};
     fs::path dir = fs::temp_directory_path() /
                    ("velix-e2e-" + std::to_string(::getpid()) + "-" + std::to_string(counter++));
@@ -52,7 +54,7 @@ RunResult run_velix(const std::string& program, const std::vector<std::string>& 
         std::ofstream out(dir / "program.vx");
         out << program;
     }
-    std::string cmd = quote(VELIX_EXE) + " --fixed-time 0 --json " + quote((dir / "out.json").string());
+    std::string cmd = quote(command.path) + " --fixed-time 0 --json " + quote((dir / "out.json").string());
     for (const auto& a : extraArgs) cmd += " " + quote(a);
     cmd += " " + quote((dir / "program.vx").string());
     cmd += " >" + quote((dir / "listing.txt").string()) + " 2>" + quote((dir / "log.txt").string());

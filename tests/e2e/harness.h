@@ -38,10 +38,20 @@ std::string read_text(const std::string& path);
 // Path of a file in tests/fixtures.
 std::string data_path(const std::string& file);
 
+// The commands a program can run on: velix as built, whose kernels run at
+// the level of the processor's vector extensions, and velix_baseline,
+// whose kernels run at the x86-64 baseline whatever the processor (what
+// a processor without AVX2 runs).  Both must give the same bits.
+struct Command {
+    const char* level;  // names the command in a failing test
+    const char* path;
+};
+extern const Command kVelix, kBaseline;
+
 // Writes `program` to a fresh folder, copies the named data files from
-// tests/fixtures beside it, and runs velix with `extraArgs`.
+// tests/fixtures beside it, and runs the command with `extraArgs`.
 RunResult run_velix(const std::string& program, const std::vector<std::string>& dataFiles,
-                    const std::vector<std::string>& extraArgs = {});
+                    const std::vector<std::string>& extraArgs = {}, const Command& command = kVelix);
 
 // Runs velix with exactly these arguments (no program of the harness),
 // under the command `wrapper` when one is given (a tracer); returns the

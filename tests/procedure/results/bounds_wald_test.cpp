@@ -96,6 +96,12 @@ TEST(StepwiseWald, StopsAtTheFirstSignificantIncreaseAndPrefersTheEarlierOfEqual
     EXPECT_DOUBLE_EQ(steps[1].chisq, 2.0);
     EXPECT_DOUBLE_EQ(steps[0].prob, steps[0].increaseProb);  // the first step's increase is its W
     EXPECT_NEAR(steps[1].prob, zpgx2(2.0, 2), 1e-15);
+    // Equal within rounding, the later a few units in the last place the
+    // smaller: still the earlier; smaller by a millionth, the later.
+    for (const auto& [x2, first] : {std::pair{0.1 * (1 - 8 * DBL_EPSILON), 1}, std::pair{0.1 * (1 - 1e-6), 2}}) {
+        const double near[3] = {0.4, 0.1, x2};
+        EXPECT_EQ(stepwise_wald(v, near, 0.01, 0.05, 1e-12, &singular).at(0).parameter, first) << x2;
+    }
     // A first step below the level gives nothing.
     const double large[3] = {1.0, 1.0, 1.0};
     EXPECT_TRUE(stepwise_wald(v, large, 0.01, 0.05, 1e-12, &singular).empty());
