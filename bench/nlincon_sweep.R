@@ -11,17 +11,9 @@ args <- commandArgs(FALSE)
 here <- dirname(normalizePath(sub("--file=", "", args[grep("--file=", args)])))
 fixtures <- file.path(here, "..", "tests", "fixtures")
 source(file.path(here, "..", "tests", "e2e", "reference_models.R"))
-moments <- function(file) {
-  m <- read.csv(file.path(fixtures, file), comment.char = "#")
-  out <- as.matrix(m[m$X_TYPE_ == "COV", -(1:2)])
-  rownames(out) <- colnames(out)
-  out
-}
-data <- list(hs = list(data = read.csv(file.path(fixtures, "hs.csv"))),
-             poldem = list(data = read.csv(file.path(fixtures, "poldem.csv"))),
-             ability = list(sample.cov = moments("ability.csv"), sample.nobs = 112),
-             wheaton = list(sample.cov = moments("wheaton.csv"), sample.nobs = 932))
-forms <- list(hs = hs_lavaan, poldem = poldem_lavaan, ability = ability_lavaan, wheaton = wheaton_lavaan)
+reference <- reference_data(fixtures)
+data <- reference$data
+forms <- reference$forms
 models <- list(
   hs_lineqs_ml_act = list("hs", "ML", "l5*l6 > 1.5"),
   hs_ram_ml_eq = list("hs", "ML", "l8 == l9*l9"),

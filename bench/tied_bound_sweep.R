@@ -23,17 +23,9 @@ args <- commandArgs(FALSE)
 here <- dirname(normalizePath(sub("--file=", "", args[grep("--file=", args)])))
 fixtures <- file.path(here, "..", "tests", "fixtures")
 source(file.path(here, "..", "tests", "e2e", "reference_models.R"))
-moments <- function(file) {
-  m <- read.csv(file.path(fixtures, file), comment.char = "#")
-  out <- as.matrix(m[m$X_TYPE_ == "COV", -(1:2)])
-  rownames(out) <- colnames(out)
-  out
-}
-data <- list(hs = list(data = read.csv(file.path(fixtures, "hs.csv"))),
-             poldem = list(data = read.csv(file.path(fixtures, "poldem.csv"))),
-             ability = list(sample.cov = moments("ability.csv"), sample.nobs = 112),
-             wheaton = list(sample.cov = moments("wheaton.csv"), sample.nobs = 932))
-forms <- list(hs = hs_lavaan, poldem = poldem_lavaan, ability = ability_lavaan, wheaton = wheaton_lavaan)
+reference <- reference_data(fixtures)
+data <- reference$data
+forms <- reference$forms
 raw <- c("hs", "poldem")  # WLS needs the raw data
 # The free parameters of each model by kind: a tie joins two of a kind.
 kinds <- list(

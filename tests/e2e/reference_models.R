@@ -36,3 +36,20 @@ wheaton_lavaan <- '
   anomia67 ~~ ve1*anomia67; powerless67 ~~ ve2*powerless67; anomia71 ~~ ve3*anomia71
   powerless71 ~~ ve4*powerless71; education ~~ ve5*education; sei ~~ ve6*sei
   anomia67 ~~ c13*anomia71; powerless67 ~~ c24*powerless71'
+
+# The four reference models' data as lavaan takes them (raw data, or the
+# COV rows of a moment fixture with its N), and their lavaan forms, for the
+# sweeps in bench/.
+reference_data <- function(fixtures) {
+  moments <- function(file) {
+    m <- read.csv(file.path(fixtures, file), comment.char = "#")
+    out <- as.matrix(m[m$X_TYPE_ == "COV", -(1:2)])
+    rownames(out) <- colnames(out)
+    out
+  }
+  list(data = list(hs = list(data = read.csv(file.path(fixtures, "hs.csv"))),
+                   poldem = list(data = read.csv(file.path(fixtures, "poldem.csv"))),
+                   ability = list(sample.cov = moments("ability.csv"), sample.nobs = 112),
+                   wheaton = list(sample.cov = moments("wheaton.csv"), sample.nobs = 932)),
+       forms = list(hs = hs_lavaan, poldem = poldem_lavaan, ability = ability_lavaan, wheaton = wheaton_lavaan))
+}
