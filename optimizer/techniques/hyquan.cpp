@@ -66,7 +66,10 @@ int32_t znlphqn(NlpProblem* p) {
         if (ls < 0) return fr.failure();
         if (ls > 0) {
             if (gaussNewton) return fr.stop(kNlpTechniqueStop7);
-            retry = true;  // once more from the cross product
+            // Once more from the cross product; a search that fails along
+            // its direction too ends the run (else the two would alternate
+            // without end, no iteration being counted).
+            retry = gaussNewton = true;
             rc = 0;
             continue;
         }

@@ -4,6 +4,7 @@
 #include <cfloat>
 #include <vector>
 
+#include "optimizer/core/line_search.h"
 #include "optimizer/core/pending.h"
 #include "optimizer/techniques/techniques.h"
 #include "platform/memory.h"
@@ -179,6 +180,19 @@ TEST_F(Support, TechniquesNameFailedDerivativesAsSuch) {
     EXPECT_GE(named, 10);  // the paths reach the failures they are built for
     EXPECT_NE(log().find("The derivatives could not be computed at the final point"), std::string::npos);
     EXPECT_EQ(log().find("The objective or the constraints could not be computed"), std::string::npos) << log();
+}
+
+// HYQUAN goes back to the cross product after a failed search along its
+// quasi-Newton direction; when the search fails along that one too (here
+// line search 4, which evaluates the gradient at every trial, against the
+// region without derivatives) the run ends instead of trying the two in
+// turn for ever.
+TEST_F(Support, HyquanEndsWhenTheCrossProductsSearchFailsToo) {
+    NoDerivativesRight t(standard_problems()[0], kTechHyquan, true);
+    t.p.opt.lineSearch = 4;
+    t.p.cb.lineSearchFn = znlpls4;
+    EXPECT_EQ(run_driver(&t), kNlpTechniqueStop7);
+    EXPECT_LE(t.x[0], NoDerivativesRight::kEdge);
 }
 
 // Rosenbrock with x1 <= 0.5: the Newton, Gauss-Newton and quasi-Newton
