@@ -40,6 +40,14 @@ NlpTechniqueFn* znlp_dispatch_slot(const char* routineName);
 void znlphlo(NlpProblem* p);
 
 // ---- check and history of the termination test ----
+// The status of a run that ends because an evaluation failed at its
+// current point, from the kind of that evaluation (NlpLastEval): values
+// (kLastObjective: the objective or the constraints) leave the point
+// without them, kNlpFinalFunction; a derivative (kLastGradient: the
+// gradient or a Jacobian; kLastHessian: the Hessian or a cross product)
+// failed where the values were computed, kNlpFinalDerivative.  The user
+// learns whether the model or only its derivatives broke down there.
+int32_t znlp_failure_status(int32_t evaluation);
 // The check of a met criterion (status) that does not trust the
 // technique's own matrices (stationarity.cpp); `met` holds bit k of every
 // criterion k met at this test (0: the status's alone).  A met criterion

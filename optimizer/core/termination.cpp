@@ -231,6 +231,10 @@ void derivative_switch(NlpProblem* p, int32_t code, int32_t status, const Measur
 
 }  // namespace
 
+int32_t znlp_failure_status(int32_t evaluation) {
+    return evaluation == kLastGradient || evaluation == kLastHessian ? kNlpFinalDerivative : kNlpFinalFunction;
+}
+
 int32_t znlptrm(NlpProblem* p, int32_t code) {
     // Between iterations is where a long fit can stop when the user asks.
     stop_if_interrupted();
@@ -261,7 +265,7 @@ int32_t znlptrm(NlpProblem* p, int32_t code) {
         }
         testCriteria = false;
     } else if (p->run.evalStatus != 0.0) {
-        status = kNlpFinalFunction;
+        status = znlp_failure_status(p->run.lastEval);
         testCriteria = false;
     } else if (code == 0 || (p->opt.technique == kTechQuadas && p->active.activeChange != 0) ||
                (p->active.activeChange < 0 && m.d > kSmallestRise)) {

@@ -18,7 +18,9 @@
 // maxProjGrad, scaledGradMax and gconvMeasure (g'P g), iteration and the
 // counters.  Statuses: those of the termination test, kNlpTechniqueStop7
 // after a failed line search along steepest descent, kNlpFinalFunction
-// after a failed evaluation, kNlpNotUsable without work space.
+// when the objective failed at the point the run is at,
+// kNlpFinalDerivative when its gradient did, kNlpNotUsable without work
+// space.
 #include <cmath>
 
 #include "host/fields.h"
@@ -69,7 +71,7 @@ int32_t znlpcog(NlpProblem* p) {
     int32_t since = 0;  // iterations since the last steepest-descent start
     int32_t rc = fr.start();
     while (rc == 0 || rc == kNlpRestart) {
-        if (rc == kNlpRestart && !fr.restart()) return kNlpFinalFunction;
+        if (rc == kNlpRestart && !fr.restart()) return fr.failure();
         fr.gather(p->work.gradient, gF);
         double b = 0.0;
         if (!fr.changed && since > 0 && since < every) b = beta(p->opt.update, fr.k, gF, gPrev, dF, pc);
@@ -87,7 +89,7 @@ int32_t znlpcog(NlpProblem* p) {
             continue;
         }
         const int32_t ls = fr.line_search();
-        if (ls < 0) return kNlpFinalFunction;
+        if (ls < 0) return fr.failure();
         if (ls > 0) {
             if (b == 0.0) return fr.stop(kNlpTechniqueStop7);
             since = 0;  // once more from steepest descent

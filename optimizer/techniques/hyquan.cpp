@@ -48,12 +48,12 @@ int32_t znlphqn(NlpProblem* p) {
     int32_t rc = fr.start();
     bool gaussNewton = true, retry = false;
     while (rc == 0 || rc == kNlpRestart) {
-        if (rc == kNlpRestart && !fr.restart()) return kNlpFinalFunction;
+        if (rc == kNlpRestart && !fr.restart()) return fr.failure();
         // A restart (a moved point, RESTART, a failed search) is announced
         // through the reset slot.
         if (rc == kNlpRestart || retry || fr.restart_due()) znlpinc(p, 1);
         if ((fr.changed || gaussNewton || retry || fr.restart_due()) && !cross_product(&fr, &qn, hF))
-            return kNlpFinalFunction;
+            return fr.failure();
         retry = false;
         fr.gather(p->work.gradient, gF);
         qn.direction(fr, gF, dF);
@@ -63,10 +63,13 @@ int32_t znlphqn(NlpProblem* p) {
             continue;
         }
         const int32_t ls = fr.line_search();
-        if (ls < 0) return kNlpFinalFunction;
+        if (ls < 0) return fr.failure();
         if (ls > 0) {
             if (gaussNewton) return fr.stop(kNlpTechniqueStop7);
-            retry = true;  // once more from the cross product
+            // Once more from the cross product; a search that fails along
+            // its direction too ends the run (else the two would alternate
+            // without end, no iteration being counted).
+            retry = gaussNewton = true;
             rc = 0;
             continue;
         }

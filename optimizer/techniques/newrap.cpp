@@ -10,8 +10,9 @@
 // gradient, hessian, xBase, gradBase, fPrev, direction, lastStep, ridge
 // (the largest shift), maxProjGrad, gconvMeasure (g'H^-1 g), iteration and
 // the counters.  Statuses: those of the termination test,
-// kNlpTechniqueStop7 after a failed line search, kNlpFinalFunction after a
-// failed evaluation, kNlpNotUsable without work space.
+// kNlpTechniqueStop7 after a failed line search, kNlpFinalFunction when
+// the objective failed at the point the run is at, kNlpFinalDerivative
+// when its gradient or Hessian did, kNlpNotUsable without work space.
 #include "optimizer/techniques/newton.h"
 #include "optimizer/techniques/techniques.h"
 

@@ -41,6 +41,7 @@ bool store_cross_product(Frame* fr, double* col, double* out) {
     NlpProblem* p = fr->p;
     p->run.evalPhase = fr->phase;
     p->run.evalStatus = 0.0;
+    fr->evaluated = kLastGradient;  // the residuals' Jacobian: a derivative
     if (p->cb.residualJacobianFn(p) != 0 || p->run.evalStatus != 0.0) return false;
     for (int32_t j = 0; j < fr->n; ++j) {
         read_column(p, j, col);
@@ -174,14 +175,14 @@ int32_t newton_run(NlpProblem* p, NewtonFactor kind, NewtonMatrix matrix) {
     int32_t rc = fr.start();
     while (rc == 0 || rc == kNlpRestart) {
         if (rc == kNlpRestart) {
-            if (!fr.restart()) return kNlpFinalFunction;
+            if (!fr.restart()) return fr.failure();
             fresh = false;
         }
         if (store) {
-            if (!store_cross_product(&fr, col, cross)) return kNlpFinalFunction;
+            if (!store_cross_product(&fr, col, cross)) return fr.failure();
             fr.gather_packed(cross, hF);
         } else if (!fresh) {
-            if (!fr.hessian()) return kNlpFinalFunction;
+            if (!fr.hessian()) return fr.failure();
             fr.gather_hessian(hF);
         }
         fresh = false;
@@ -200,7 +201,7 @@ int32_t newton_run(NlpProblem* p, NewtonFactor kind, NewtonMatrix matrix) {
             continue;
         }
         const int32_t ls = fr.line_search();
-        if (ls < 0) return kNlpFinalFunction;
+        if (ls < 0) return fr.failure();
         if (ls > 0) return fr.stop(kNlpTechniqueStop7);
         // Actual over predicted reduction of the step taken (the model of
         // the unshifted matrix).

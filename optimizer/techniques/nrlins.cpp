@@ -15,8 +15,10 @@
 // reduced gradient), gconvMeasure and scaledGradMax (g'Z (Z'HZ)^-1 Z'g at
 // the new point), iteration and the counters.  Statuses: those of the
 // termination test, kNlpTechniqueStop7 after a failed line search,
-// kNlpFinalFunction after a failed evaluation, kNlpNotUsable without work
-// space, for the sparse active-set form or with nonlinear constraints.
+// kNlpFinalFunction when the objective failed at the point the run is at,
+// kNlpFinalDerivative when its gradient or Hessian did, kNlpNotUsable
+// without work space, for the sparse active-set form or with nonlinear
+// constraints.
 #include "optimizer/techniques/newton.h"
 #include "optimizer/techniques/techniques.h"
 

@@ -10,8 +10,9 @@
 // (1, or less where a bound stops it), ridge, rho (actual over predicted
 // reduction), maxProjGrad, gconvMeasure, iteration and the counters.
 // Statuses: those of the termination test, kNlpTechniqueStop6 when no
-// ridge gives a decrease, kNlpFinalFunction after a failed evaluation,
-// kNlpNotUsable without work space.
+// ridge gives a decrease, kNlpFinalFunction when the objective failed at
+// the point the run is at, kNlpFinalDerivative when its gradient or
+// Hessian did, kNlpNotUsable without work space.
 #include <cfloat>
 #include <cmath>
 
@@ -82,11 +83,11 @@ int32_t znlpnrr(NlpProblem* p) {
     int32_t rc = fr.start();
     while (rc == 0 || rc == kNlpRestart) {
         if (rc == kNlpRestart) {
-            if (!fr.restart()) return kNlpFinalFunction;
+            if (!fr.restart()) return fr.failure();
             fresh = false;
         }
         if (!fresh) {
-            if (!fr.hessian()) return kNlpFinalFunction;
+            if (!fr.hessian()) return fr.failure();
             fr.gather_hessian(hF);
         }
         fresh = false;
@@ -106,7 +107,7 @@ int32_t znlpnrr(NlpProblem* p) {
             p->iter.f = p->iter.fPrev;
             return fr.stop(kNlpTechniqueStop6);
         }
-        if (failed) return kNlpFinalFunction;
+        if (failed) return fr.failure();
         p->iter.expectedReduction = p->iter.fPrev - p->iter.f;
         p->run.iterMark = p->iter.ridge > 0.0 ? 1 : 0;  // the history marks a ridged step
         scale.gather(p->work.gradient, step.gF);

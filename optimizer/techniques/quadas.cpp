@@ -19,8 +19,9 @@
 // predicts), iteration and the counters.  Statuses: those of the
 // termination test, kNlpTechniqueStop6 when the KKT system is singular (H
 // not positive definite on the working set's null space),
-// kNlpFinalFunction after a failed evaluation, kNlpNotUsable without work
-// space or for the sparse row form.
+// kNlpFinalFunction when the objective failed at the point the run is
+// at, kNlpFinalDerivative when its gradient or the Hessian did,
+// kNlpNotUsable without work space or for the sparse row form.
 #include <cfloat>
 #include <cmath>
 
@@ -211,7 +212,7 @@ int32_t znlpqas(NlpProblem* p) {
     if (!fr.reserve(nn * (nn + 1) / 2 + 2 * nn + m * m + m + nn + activeDoubles)) return kNlpNotUsable;
     Qp q{&fr, p, n, fr.take(nn * (nn + 1) / 2), fr.take(nn), fr.take(m * m), fr.take(m), fr.take(nn), fr.take(nn),
          reinterpret_cast<Active*>(fr.take(activeDoubles))};
-    if (!fr.hessian()) return kNlpFinalFunction;
+    if (!fr.hessian()) return fr.failure();
     fr.gather_hessian(q.h, true);
     // c = g(x0) - H x0.
     sym_mul(n, q.h, p->param.x, q.c);
@@ -224,7 +225,7 @@ int32_t znlpqas(NlpProblem* p) {
     int32_t rc = p->cb.terminationFn(p, 10);
     while (rc == 0 || rc == kNlpRestart) {
         if (rc == kNlpRestart) {
-            if (!fr.objective() || !fr.gradient()) return kNlpFinalFunction;
+            if (!fr.objective() || !fr.gradient()) return fr.failure();
             q.initial_set();
             if (!q.solve()) return kNlpTechniqueStop6;
         }
@@ -245,7 +246,7 @@ int32_t znlpqas(NlpProblem* p) {
             if (!q.solve()) return kNlpTechniqueStop6;
             continue;  // no step: no test
         }
-        if (!move(&q)) return kNlpFinalFunction;
+        if (!move(&q)) return fr.failure();
         if (!q.solve()) return kNlpTechniqueStop6;
         q.measures();
         q.publish();

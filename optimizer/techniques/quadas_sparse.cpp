@@ -26,8 +26,10 @@
 // reduction the next step predicts), iteration and the counters.
 // Statuses: those of the termination test, kNlpTechniqueStop6 when the
 // Hessian is not positive definite over the free parameters or a released
-// bound leaves the factor singular, kNlpFinalFunction after a failed
-// evaluation, kNlpNotUsable without work space or the form's arrays.
+// bound leaves the factor singular, kNlpFinalFunction when the objective
+// failed at the point the run is at, kNlpFinalDerivative when its gradient
+// or the Hessian did, kNlpNotUsable without work space or the form's
+// arrays.
 #include <cfloat>
 #include <cmath>
 
@@ -169,7 +171,7 @@ int32_t znlpqar(NlpProblem* p) {
     if (!fr.reserve(3 * (n * (n + 1) / 2) + n)) return kNlpNotUsable;
     SparseQp q{&fr, p, p->shape.nParams, fr.take(n * (n + 1) / 2), fr.take(n * (n + 1) / 2), fr.take(n * (n + 1) / 2),
                fr.take(n)};
-    if (!fr.hessian()) return kNlpFinalFunction;
+    if (!fr.hessian()) return fr.failure();
     fr.gather_hessian(q.h, true);
     // The active set from nothing but the fixed parameters, then every
     // bound and row tight at x, with the factor over the free positions.
@@ -189,7 +191,7 @@ int32_t znlpqar(NlpProblem* p) {
     int32_t rc = p->cb.terminationFn(p, 10);
     while (rc == 0 || rc == kNlpRestart) {
         if (rc == kNlpRestart) {
-            if (!fr.objective() || !fr.gradient()) return kNlpFinalFunction;
+            if (!fr.objective() || !fr.gradient()) return fr.failure();
             q.refresh();
         }
         if (q.no_step()) {
@@ -207,7 +209,7 @@ int32_t znlpqar(NlpProblem* p) {
             continue;  // no step: no test
         }
         q.direction();
-        if (!move(&q)) return kNlpFinalFunction;
+        if (!move(&q)) return fr.failure();
         q.measures();
         p->run.iteration += 1;
         p->run.iterSinceStart += 1;

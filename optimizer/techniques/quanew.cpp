@@ -19,8 +19,9 @@
 // maxProjGrad, gconvMeasure (g'H g, the predicted reduction times two),
 // iteration and the counters.  Statuses: those of the termination test,
 // kNlpTechniqueStop7 after a failed line search along steepest descent,
-// kNlpFinalFunction after a failed evaluation, kNlpNotUsable without work
-// space.
+// kNlpFinalFunction when the objective (or a constraint) failed at the
+// point the run is at, kNlpFinalDerivative when the gradient (or the
+// constraint Jacobian) did, kNlpNotUsable without work space.
 #include "optimizer/core/core.h"
 #include "optimizer/techniques/quasi_newton.h"
 #include "optimizer/techniques/support.h"

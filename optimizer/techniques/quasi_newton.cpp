@@ -98,7 +98,7 @@ int32_t quasi_newton_run(NlpProblem* p, QuasiNewtonForm form) {
     double* dF = fr.take(n);
     int32_t rc = fr.start();
     while (rc == 0 || rc == kNlpRestart) {
-        if (rc == kNlpRestart && !fr.restart()) return kNlpFinalFunction;
+        if (rc == kNlpRestart && !fr.restart()) return fr.failure();
         if (fr.changed || fr.restart_due()) qn.reset(&fr);
         fr.gather(p->work.gradient, gF);
         qn.direction(fr, gF, dF);
@@ -113,7 +113,7 @@ int32_t quasi_newton_run(NlpProblem* p, QuasiNewtonForm form) {
             continue;
         }
         const int32_t ls = fr.line_search();
-        if (ls < 0) return kNlpFinalFunction;
+        if (ls < 0) return fr.failure();
         if (ls > 0) {
             // Along an updated matrix's direction: once more along steepest descent.
             if (qn.fresh) return fr.stop(kNlpTechniqueStop7);

@@ -47,8 +47,10 @@
 // multipliers (bounds first, then the active rows), iteration and the
 // counters.  Statuses: those of the termination test, kNlpTechniqueStop6
 // when the quadratic program has no solution even relaxed,
-// kNlpTechniqueStop7 after a failed line search, kNlpFinalFunction after a
-// failed evaluation, kNlpNotUsable without work space.
+// kNlpTechniqueStop7 after a failed line search, kNlpFinalFunction when
+// the objective or the constraint values failed at the point the run is
+// at, kNlpFinalDerivative when the gradient or the constraint Jacobian
+// did, kNlpNotUsable without work space.
 #include "optimizer/techniques/sqp.h"
 
 #include <algorithm>
@@ -272,12 +274,14 @@ struct Sqp {
         if (!p->shape.hasNlinCon || p->cb.conValuesFn == nullptr) return true;
         p->run.evalPhase = kPhaseRun;
         p->run.evalStatus = 0.0;
+        fr->evaluated = kLastObjective;
         return p->cb.conValuesFn(p) == 0 && p->run.evalStatus == 0.0;
     }
     bool constraint_jacobian() {
         if (!p->shape.hasNlinCon) return true;
         p->run.evalPhase = kPhaseRun;
         p->run.evalStatus = 0.0;
+        fr->evaluated = kLastGradient;
         const int32_t r = p->cb.conJacobianFn != nullptr ? p->cb.conJacobianFn(p) : znlpfcj(p);
         p->run.evalPhase = kPhaseRun;
         return r == 0 && p->run.evalStatus == 0.0;
@@ -717,14 +721,14 @@ int32_t sqp_run(NlpProblem* p, bool watchdog) {
     Saved sv{fr.take(n), fr.take(rowsMax), fr.take(rowsMax), fr.take(n), 1.0};
     double* yOld = fr.take(n);
     q.reset_matrix();
-    if (!q.constraint_values() || !q.constraint_jacobian()) return kNlpFinalFunction;
+    if (!q.constraint_values() || !q.constraint_jacobian()) return fr.failure();
     q.build(true);
     if (q.program() != kQpSolved) return fr.stop(kNlpTechniqueStop6);
     int32_t rc = start_test(&q);
     while (rc == 0 || rc == kNlpRestart) {
         if (rc == kNlpRestart) {
             note_restart(p);
-            if (!q.point() || !q.derivatives()) return kNlpFinalFunction;
+            if (!q.point() || !q.derivatives()) return fr.failure();
             q.reset_matrix();
             if (q.program() != kQpSolved) return fr.stop(kNlpTechniqueStop6);
         }
@@ -737,10 +741,10 @@ int32_t sqp_run(NlpProblem* p, bool watchdog) {
         copy(q.n, q.gl, sv.gl);
         sv.relax = q.relax;
         int32_t tried = watchdog ? watchdog_try(&q, sv) : 0;
-        if (tried < 0) return kNlpFinalFunction;
+        if (tried < 0) return fr.failure();
         if (tried != 1) {
             const int32_t ls = tried == 2 ? 0 : merit_search(&q);
-            if (ls < 0) return kNlpFinalFunction;
+            if (ls < 0) return fr.failure();
             if (ls > 0) {
                 // Along a learnt matrix's step: once more from the start
                 // matrix (the structured form: and a larger share).

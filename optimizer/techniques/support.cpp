@@ -142,14 +142,14 @@ double* Frame::take(int64_t count) {
 
 bool Frame::objective() {
     p->run.evalPhase = phase;
-    p->run.lastEval = kLastObjective;
+    p->run.lastEval = evaluated = kLastObjective;
     p->run.evalStatus = 0.0;
     return usable(p, p->cb.objectiveFn(p)) && std::isfinite(p->iter.f);
 }
 
 bool Frame::gradient() {
     p->run.evalPhase = phase;
-    p->run.lastEval = kLastGradient;
+    p->run.lastEval = evaluated = kLastGradient;
     p->run.evalStatus = 0.0;
     const int32_t r = p->cb.gradientFn != nullptr ? p->cb.gradientFn(p) : znlpfig(p);
     return usable(p, r);
@@ -157,7 +157,7 @@ bool Frame::gradient() {
 
 bool Frame::hessian() {
     p->run.evalPhase = phase;
-    p->run.lastEval = kLastHessian;
+    p->run.lastEval = evaluated = kLastHessian;
     p->run.evalStatus = 0.0;
     int32_t r;
     if (p->cb.hessianFn != nullptr) {
@@ -169,6 +169,8 @@ bool Frame::hessian() {
     p->run.evalPhase = phase;
     return usable(p, r);
 }
+
+int32_t Frame::failure() const { return znlp_failure_status(evaluated); }
 
 bool Frame::hold_bounds() {
     if (rows) return settle_rows();
@@ -578,7 +580,7 @@ int32_t fresh_measure_test(Frame* fr, double stale, double* hF, double* l, doubl
     NlpProblem* p = fr->p;
     fr->advance();
     p->iter.gconvMeasure = p->iter.scaledGradMax = stale;
-    if (!fr->hessian()) return kNlpFinalFunction;
+    if (!fr->hessian()) return fr->failure();
     fr->gather_hessian(hF);
     const int32_t k = fr->k;
     double m = HUGE_VAL;

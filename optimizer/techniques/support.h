@@ -35,6 +35,11 @@ public:
     // The Hessian (or its cross-product approximation) into p->hess.hessian,
     // packed; from differences of the gradient when no slot is installed.
     bool hessian();
+    // The status a run ends with after the last of these evaluations (or
+    // another one that marked its kind in `evaluated`) failed:
+    // kNlpFinalFunction for the objective, kNlpFinalDerivative for a
+    // derivative at a point whose objective was computed.
+    int32_t failure() const;
 
     // ---- the free set ----
     // Holds the parameters at a bound whose gradient points out of the box
@@ -106,6 +111,10 @@ public:
     bool bounded = false;      // the problem has bounds
     bool changed = true;       // the free set changed at the last start, restart or iteration
     double phase = kPhaseRun;  // the evaluation phase of the frame's evaluations
+    // The kind (NlpLastEval) of the evaluation last asked for, which
+    // failure() reads.  Not p->run.lastEval: a gradient from differences
+    // leaves that at the objective's, though what failed is the gradient.
+    int32_t evaluated = kLastObjective;
 
 private:
     // After a failed search: the step onto the constraint that bounds it,
@@ -175,7 +184,7 @@ bool lu_solve(int32_t m, double* a, double* b);
 // Counts the iteration (Frame::advance), measures g'H^-1 g over the free
 // set with the Hessian slot's matrix at the current point, unshifted, into
 // gconvMeasure and scaledGradMax, and runs the termination test (its
-// status; kNlpFinalFunction when the slot failed).  The matrix is left in
+// status; kNlpFinalDerivative when the slot failed).  The matrix is left in
 // hF for the next iteration's step, l receives its factor, tmp takes k
 // doubles.  The slot may read the measure of the last test: it finds
 // `stale` there, the measure of the step's own (shifted, previous) factor,

@@ -18,7 +18,11 @@
 //                       but QUANEW, VMCWD and NMSIMP), or linear rows in
 //                       the sparse active-set form, which the techniques
 //                       of the dense active set do not take
-//   kNlpFinalFunction   an evaluation failed at an accepted point
+//   kNlpFinalFunction   the objective (or a constraint) failed at the
+//                       point the run is at (Frame::failure)
+//   kNlpFinalDerivative a derivative (gradient, Hessian, cross product,
+//                       Jacobian) failed at a point whose objective was
+//                       computed
 #pragma once
 
 #include <cstdint>

@@ -10,8 +10,10 @@
 // step), lastStep, radius, lambda, rho, maxProjGrad, gconvMeasure
 // (g'(H + lambda I)^-1 g), iteration and the counters.  Statuses: those of
 // the termination test, kNlpTechniqueStop6 when the radius collapsed
-// without a decrease, kNlpFinalFunction after a failed evaluation,
-// kNlpNotUsable without work space.
+// without a decrease, kNlpFinalFunction when the objective failed at the
+// point the run is at, kNlpFinalDerivative when its gradient or Hessian
+// did (a step to a point without them is taken back; the run ends so only
+// where it cannot be), kNlpNotUsable without work space.
 #include "optimizer/techniques/hessian_model.h"
 #include "optimizer/techniques/techniques.h"
 

@@ -150,11 +150,11 @@ int32_t trust_region_run(NlpProblem* p, TrustModel* model) {
     int32_t rc = fr.start();
     while (rc == 0 || rc == kNlpRestart) {
         if (rc == kNlpRestart) {
-            if (!fr.restart()) return kNlpFinalFunction;
+            if (!fr.restart()) return fr.failure();
             radius = 0.0;
             model->restarted();
         }
-        if (!model->prepare(&fr)) return kNlpFinalFunction;
+        if (!model->prepare(&fr)) return fr.failure();
         if (radius == 0.0) radius = first_radius();
         fr.gather(p->work.gradient, gF);
         fr.set_base();
@@ -216,7 +216,7 @@ int32_t trust_region_run(NlpProblem* p, TrustModel* model) {
             formed = model->formed();
         }
         if (!formed) {
-            if (!withdraw_step(&fr, counted)) return kNlpFinalFunction;
+            if (!withdraw_step(&fr, counted)) return fr.failure();
             radius = 0.25 * acceptedNorm;
             rc = 0;
             continue;

@@ -206,8 +206,13 @@ TEST_F(Termination, RiseAndFailedEvaluation) {
     iterate(1.0, 2.0);
     EXPECT_EQ(znlptrm(&t.p, 1), kNlpRose);
     t.p.run.evalStatus = 1;
+    t.p.run.lastEval = kLastObjective;
     iterate(2.0, 1.0);
     EXPECT_EQ(znlptrm(&t.p, 1), kNlpFinalFunction);
+    // What failed was the gradient, at a point whose objective was computed.
+    t.p.run.lastEval = kLastGradient;
+    iterate(1.0, 0.5);
+    EXPECT_EQ(znlptrm(&t.p, 1), kNlpFinalDerivative);
 }
 
 TEST_F(Termination, LimitsApplyToGoOnAndRestart) {

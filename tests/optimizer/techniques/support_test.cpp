@@ -4,6 +4,7 @@
 #include <cfloat>
 #include <vector>
 
+#include "optimizer/core/line_search.h"
 #include "optimizer/core/pending.h"
 #include "optimizer/techniques/techniques.h"
 #include "platform/memory.h"
@@ -133,6 +134,65 @@ TEST_F(Support, TechniquesStepAroundAFailedEvaluation) {
         EXPECT_TRUE(status >= kNlpAbsConv && status <= kNlpGConv2) << technique << " " << status;
         EXPECT_NEAR(t.p.iter.f, 0.0, 1e-4) << technique;
     }
+}
+
+// Rosenbrock whose derivatives fail right of x1 = 0.5, where the objective
+// is computed: the path from (-1.2, 1) to the minimum (1, 1) enters that
+// region.  The Hessian (or cross product) slot fails there, and with
+// `gradientToo` the gradient.  The flags are read by the slots.
+struct NoDerivativesRight : TechniqueProblem {
+    static constexpr double kEdge = 0.5;
+    NoDerivativesRight(const Standard& s, int32_t technique, bool gradientToo)
+        : TechniqueProblem(s, technique, least_squares_only(technique)), hessianSlot(p.cb.hessianFn) {
+        p.cb.hessianFn = hessian;
+        if (gradientToo) p.cb.gradientFn = gradient;
+    }
+    static NoDerivativesRight* of(NlpProblem* p) { return static_cast<NoDerivativesRight*>(TestProblem::of(p)); }
+    static int32_t gradient(NlpProblem* p) { return p->param.x[0] > kEdge ? 1 : TestProblem::gradient(p); }
+    static int32_t hessian(NlpProblem* p) { return p->param.x[0] > kEdge ? 1 : of(p)->hessianSlot(p); }
+    NlpCallback hessianSlot;
+};
+
+// A run that ends where derivatives fail says so ("The derivatives could
+// not be computed at the final point"), never that the objective failed;
+// one that says so ends there.  A technique that does without the
+// derivatives that fail may converge there.  Three paths: the default run,
+// the Hessian alone failing, and an upper bound of 0.7 that a failed line
+// search steps onto (run directly, as the bounded problems are).
+TEST_F(Support, TechniquesNameFailedDerivativesAsSuch) {
+    Standard bounded = standard_problems()[0];
+    bounded.lower = {-DBL_MAX, -DBL_MAX};
+    bounded.upper = {0.7, DBL_MAX};
+    int32_t named = 0;
+    for (int32_t path = 0; path < 3; ++path) {
+        for (int32_t technique : kBuilt) {
+            NoDerivativesRight t(path == 2 ? bounded : standard_problems()[0], technique, path != 1);
+            const int32_t status = path == 2 ? run_direct(&t) : run_driver(&t);
+            const bool right = t.x[0] > NoDerivativesRight::kEdge;
+            // Without the driver's final evaluation the simplex needs no derivatives.
+            const bool needless = path == 1 || (path == 2 && (technique == kTechNmsimp || technique == kTechNmsim2));
+            const bool converged = needless && status >= kNlpAbsConv && status <= kNlpAllFixed;
+            EXPECT_EQ(status == kNlpFinalDerivative, right && !converged)
+                << "path " << path << " technique " << technique << " status " << status << " x1 " << t.x[0];
+            named += status == kNlpFinalDerivative;
+        }
+    }
+    EXPECT_GE(named, 10);  // the paths reach the failures they are built for
+    EXPECT_NE(log().find("The derivatives could not be computed at the final point"), std::string::npos);
+    EXPECT_EQ(log().find("The objective or the constraints could not be computed"), std::string::npos) << log();
+}
+
+// HYQUAN goes back to the cross product after a failed search along its
+// quasi-Newton direction; when the search fails along that one too (here
+// line search 4, which evaluates the gradient at every trial, against the
+// region without derivatives) the run ends instead of trying the two in
+// turn for ever.
+TEST_F(Support, HyquanEndsWhenTheCrossProductsSearchFailsToo) {
+    NoDerivativesRight t(standard_problems()[0], kTechHyquan, true);
+    t.p.opt.lineSearch = 4;
+    t.p.cb.lineSearchFn = znlpls4;
+    EXPECT_EQ(run_driver(&t), kNlpTechniqueStop7);
+    EXPECT_LE(t.x[0], NoDerivativesRight::kEdge);
 }
 
 // Rosenbrock with x1 <= 0.5: the Newton, Gauss-Newton and quasi-Newton
