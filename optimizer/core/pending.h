@@ -72,7 +72,9 @@ enum NlpProbeResult : int32_t {
     kProbeNotStationary = 2,  // x is not stationary (no step was asked for)
     kProbeLower = 4,          // x moved to a lower point that is not yet stationary
     kProbeRefuted = 5,        // x is not stationary and no lower point was found, or
-                              // its matrix could not be had there
+                              // its matrix could not be evaluated there
+    kProbeNoDerivatives = 6,  // the values or derivatives at x itself could not be
+                              // evaluated (p->run.lastEval says which)
 };
 
 // The stationarity of x measured with an owner's information matrix (or
@@ -84,7 +86,9 @@ enum NlpProbeResult : int32_t {
 // the active nonlinear constraints; eigenvalues by their size, raised to a
 // small share of the largest) into *decrement; where the matrix is
 // singular, the exact Hessian from differences of the gradient decides and
-// looks for negative curvature.  x is stationary when the decrement is
+// looks for negative curvature, and where its slot fails it stands in.  A
+// measure whose evaluations fail confirms nothing (kProbeRefuted, or
+// kProbeNoDerivatives at x itself).  x is stationary when the decrement is
 // within `relative` times max(|f|, FSIZE), or the Newton step moves no
 // parameter beyond sqrt(machine epsilon) of its size or its unit
 // (NlpParams::unit), with the nonlinear constraints met within the

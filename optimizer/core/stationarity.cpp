@@ -122,6 +122,9 @@ int32_t znlp_verify_claim(NlpProblem* p, int32_t status, uint32_t met) {
         case kProbeNoMeasure:
         case kProbeStationary:
         case kProbePolished: return status;
+        // A technique of values alone ends where the measure cannot have
+        // the derivatives of its point: a restart would claim it again.
+        case kProbeNoDerivatives: return znlp_failure_status(p->run.lastEval);
         default: break;
     }
     // Not stationary: the technique starts again from the lower point the

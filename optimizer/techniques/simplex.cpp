@@ -151,14 +151,17 @@ void publish(Simplex* s) {
 }
 
 // NMSIM2's check of a converged simplex: a decrease along an axis from the
-// best vertex; true with x and f at the better point.
+// point the run ended at (the check of the claim may have moved it below
+// the best vertex); true with x and f at the better point, else x and f
+// as they were.
 bool probe_axes(Simplex* s) {
     NlpProblem* p = s->fr->p;
     const int32_t n = s->n;
-    const double fBest = s->fv[0];
+    const double fBest = p->iter.f;
+    copy(n, p->param.x, s->t2);
     for (int32_t j = 0; j < n; ++j)
         for (double sign : {1.0, -1.0}) {
-            copy(n, s->v, s->t1);
+            copy(n, s->t2, s->t1);
             s->t1[j] += sign * kProbeStep * std::fmax(1.0, std::fabs(s->t1[j]));
             double f = 0.0;
             if (s->value(s->t1, &f) && f < fBest) {
@@ -167,7 +170,7 @@ bool probe_axes(Simplex* s) {
                 return true;
             }
         }
-    copy(n, s->v, p->param.x);
+    copy(n, s->t2, p->param.x);
     p->iter.f = fBest;
     return false;
 }

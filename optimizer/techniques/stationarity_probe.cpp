@@ -37,7 +37,8 @@
 //   held parameters out, the Lagrange function's curvature of the
 //   nonlinear rows subtracted from H, g and H projected on their null space
 //   decrement = sum (u_i'g)^2 / max(|l_i|, floor)
-//   H singular: the exact Hessian; negative curvature: not stationary
+//   H singular, or its slot failing: the exact Hessian; negative
+//       curvature: not stationary; an evaluation failing: not confirmed
 //   decrement within the bound (or the step settled), constraints met:
 //       stationary; held by a constraint and asked to descend, taken on
 //       by Newton-KKT steps to the rounding of x (refine)
@@ -623,7 +624,9 @@ bool constraint_curvature(NlpProblem* p, const Active& act, std::vector<double>*
 
 // What the measure at x found.  kNone: no matrix to measure with; kFailed:
 // the matrix is not finite (or 0 against a gradient that is not), as at a
-// point where f is beyond overflow's reach of its derivatives.  kUnits: the
+// point where f is beyond overflow's reach of its derivatives, or an
+// evaluation the measure needs failed (a measure that cannot be had
+// confirms nothing).  kUnits: the
 // decrement is small, but the information matrix is singular and f still
 // changes at first order when a parameter moves by its own size or by the
 // size the data give it.
@@ -714,16 +717,21 @@ struct Measured {
 // The matrix of the measure into the Hessian slot's array: the exact
 // Hessian (differences of the gradient), or a least-squares owner's
 // information matrix J'WJ, else the Hessian slot's matrix (which may turn
-// to the exact Hessian itself).  Its storage (0 packed, 2 diagonal); -1
-// when there is no matrix in a storage the measure reads or its slot
-// fails.
+// to the exact Hessian itself).  Where the slot fails at x (as one that
+// takes differences of a gradient that fails beside x may), the exact
+// Hessian stands in for it when the gradient allows.  Its storage (0
+// packed, 2 diagonal); kNoMatrix when there is no matrix in a storage the
+// measure reads, kMatrixFailed when its evaluation fails.
+constexpr int32_t kNoMatrix = -1;
+constexpr int32_t kMatrixFailed = -2;
+
 int32_t load_matrix(Frame& fr, const double* g, bool exact) {
     NlpProblem* p = fr.p;
     const NlpCallback information = p->shape.leastSquares && p->hooks != nullptr ? p->hooks->eval.crossProductFn : nullptr;
     const int32_t storage = exact || information != nullptr || !p->shape.leastSquares || p->hooks == nullptr
                                 ? p->opt.hessianStorage
                                 : p->hooks->cov.lsqHessStorage;
-    if ((exact && storage != 0) || storage == 1) return -1;
+    if ((exact && storage != 0) || storage == 1) return kNoMatrix;
     bool ok;
     if (exact) {
         ok = znlpfh3(p) == 0;
@@ -736,19 +744,28 @@ int32_t load_matrix(Frame& fr, const double* g, bool exact) {
     }
     // The slot may leave its own gradient: the claim is about g.
     copy(fr.n, g, p->work.gradient);
-    return ok ? storage : -1;
+    if (!ok && !exact && p->opt.hessianStorage == 0) {
+        ok = znlpfh3(p) == 0;
+        copy(fr.n, g, p->work.gradient);
+        return ok ? 0 : kMatrixFailed;
+    }
+    return ok ? storage : kMatrixFailed;
 }
 
 // The problem of the measure at x: H (the exact Hessian when `exact`) and
 // g scaled over the free parameters (in the scale of `like` when given),
 // less the curvature of the active nonlinear constraints, on the null
 // space of the active rows; the step onto the rows' linearisation into
-// normal (n).  False when it cannot be had.
+// normal (n).  False when it cannot be had; out->what is then kFailed when
+// an evaluation failed.
 bool reduced_problem(Frame& fr, const double* g, bool exact, const Scaled* like, Scaled* sc, Measured* out, double* normal) {
     NlpProblem* p = fr.p;
     const int32_t n = fr.n;
     const int32_t storage = load_matrix(fr, g, exact);
-    if (storage < 0) return false;
+    if (storage < 0) {
+        if (storage == kMatrixFailed) out->what = Finding::kFailed;
+        return false;
+    }
     sc->build(p, g, storage, like);
     for (int32_t j = 0; j < n; ++j) normal[j] = 0.0;
     Active act;
@@ -774,7 +791,10 @@ bool reduced_problem(Frame& fr, const double* g, bool exact, const Scaled* like,
     out->predicted = drop;
     if (act.curved() > 0) {
         std::vector<double> curv;
-        if (!constraint_curvature(p, act, &curv)) return false;
+        if (!constraint_curvature(p, act, &curv)) {
+            out->what = Finding::kFailed;
+            return false;
+        }
         for (int32_t i = 0; i < sc->k; ++i)
             for (int32_t j = 0; j < sc->k; ++j)
                 sc->at(i, j) -= curv[static_cast<size_t>(sc->idx[i]) * n + sc->idx[j]] * sc->s[i] * sc->s[j];
@@ -813,6 +833,9 @@ Measured measure(Frame& fr, const double* g, double bound, double* dir, bool exa
                 out.decrement = m;
             else if (out.curvature == 0.0)
                 sc.decrement(n, dir, &ignored);
+        } else if (alt.what == Finding::kFailed) {
+            out.what = Finding::kFailed;
+            return out;
         }
     }
     for (int32_t j = 0; j < n && out.curvature == 0.0; ++j) dir[j] += normal[j];
@@ -961,7 +984,7 @@ int32_t znlpstn(NlpProblem* p, double relative, int32_t descend, double* decreme
     double* exactDir = fr.take(n);
     // A technique of values alone (the simplex) leaves no gradient or
     // constraint Jacobian of x behind.
-    if (p->opt.derivLevel == 0 && !(values_at_x(fr) && fr.gradient() && constraint_jacobian(p))) return kProbeNoMeasure;
+    if (p->opt.derivLevel == 0 && !(values_at_x(fr) && fr.gradient() && constraint_jacobian(p))) return kProbeNoDerivatives;
     Point start, best;
     start.take(p);
     // With the owner's units a fit whose minimum is 0 ends where its
