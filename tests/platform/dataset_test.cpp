@@ -525,6 +525,15 @@ protected:
         std::sort(out.begin(), out.end());
         return out;
     }
+    // A commit that failed and was ended: the earlier a and c as they
+    // were, and nothing else in the folder.
+    void expect_earlier_files_only() {
+        velix::platform::clear_injected_move_failures();
+        velix::platform::dataset_end_step();
+        EXPECT_EQ(read("a"), "old a\n");
+        EXPECT_EQ(read("c"), "old c\n");
+        EXPECT_EQ(files(), (std::vector<std::string>{"a.csv", "c.csv"}));
+    }
 };
 
 TEST_F(AllOrNone, AnOutputThatCannotReplaceItsFileLeavesEveryEarlierOne) {
@@ -636,11 +645,7 @@ TEST_F(AllOrNone, AFileThatCannotBeFlushedToTheDiskTakesNoName) {
     make_outputs(&value);
     velix::platform::inject_sync_failure(2, EIO);  // b's
     EXPECT_FALSE(velix::platform::dataset_commit_outputs(0));
-    velix::platform::clear_injected_move_failures();
-    velix::platform::dataset_end_step();
-    EXPECT_EQ(read("a"), "old a\n");
-    EXPECT_EQ(read("c"), "old c\n");
-    EXPECT_EQ(files(), (std::vector<std::string>{"a.csv", "c.csv"}));
+    expect_earlier_files_only();
     EXPECT_NE(log().find("ERROR: Output data set b cannot be written to " + (dir_ / "b.csv").string() +
                          " (Input/output error).\n"),
               std::string::npos)
@@ -657,11 +662,7 @@ TEST_F(AllOrNone, AnEarlierFileMovedAsideGoesBackWhenALaterOneFails) {
     velix::platform::inject_second_name_failure(2, EPERM);  // c: would be moved aside
     velix::platform::inject_move_failure(2, EACCES);        // c's move aside
     EXPECT_FALSE(velix::platform::dataset_commit_outputs(0));
-    velix::platform::clear_injected_move_failures();
-    velix::platform::dataset_end_step();
-    EXPECT_EQ(read("a"), "old a\n");
-    EXPECT_EQ(read("c"), "old c\n");
-    EXPECT_EQ(files(), (std::vector<std::string>{"a.csv", "c.csv"}));
+    expect_earlier_files_only();
     EXPECT_NE(log().find("ERROR: Output data set c cannot replace " + (dir_ / "c.csv").string() +
                          ": Permission denied.\n"),
               std::string::npos)
