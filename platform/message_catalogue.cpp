@@ -214,6 +214,7 @@ const MessageRow kMessageCatalogue[] = {
     {kMsgReader, 39, "NOTE: Standard deviations of the correlation matrix are missing; they are set to 1."},
     // 230/40: the names of the partial variables, separated by blanks.
     {kMsgReader, 40, "ERROR: The moment data set lacks moments of the PARTIAL variables %s."},
+    {kMsgReader, 41, "ERROR: The matrix rows of the moment data set, taken in order for want of a _NAME_ variable, give the element of %.*s and %.*s two values, %g and %g: the rows are not in the order of the analysis variables. Name each row's variable in a _NAME_ variable."},
 
     // The procedure.  352/1: the option text of the role, twice.
     {kMsgProc, 1, "WARNING: The BY groups of the %s data set are out of step with DATA=; the %s data set is used as it is."},

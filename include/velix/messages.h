@@ -924,6 +924,10 @@ constexpr int32_t kMsgReaderMeansZero = 38;
 constexpr int32_t kMsgReaderStdDevsOne = 39;
 // ERROR: The moment data set lacks moments of the PARTIAL variables %s.
 constexpr int32_t kMsgReaderPartialMissing = 40;
+// ERROR: The matrix rows of the moment data set, taken in order for want of a _NAME_ variable, give
+// the element of %.*s and %.*s two values, %g and %g: the rows are not in the order of the analysis
+// variables. Name each row's variable in a _NAME_ variable.
+constexpr int32_t kMsgReaderOrderConflict = 41;
 
 // ---- the optimizer library (kMsgNlp) ----
 // WARNING: The optimization stopped at the time limit of %g seconds.

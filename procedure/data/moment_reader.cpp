@@ -1,6 +1,7 @@
 // zrcorr: the reader of a moment data set (TYPE CORR, COV, UCORR, UCOV,
 // SSCP, FACTOR, ACE or EST): one BY group of statistic rows (MEAN, STD,
-// USTD, N, SUMWGT) and matrix rows named by _NAME_, turned into means,
+// USTD, N, SUMWGT) and matrix rows named by _NAME_ (or by the row names
+// that R and pandas write, or else taken in order), turned into means,
 // standard deviations under the divisor of the VARDEF kind and the
 // correlation matrix about the means or about zero.  The PARTIAL variables
 // are read after the analysis variables, as from raw data, for the moment
@@ -89,6 +90,7 @@ struct GroupRows {
     double icptIcpt = 0.0;       // SSCP Intercept x Intercept: the count of the sums
     double n = 0.0, sumw = 0.0;
     bool anyRow = false, anyMatrix = false, conflictNote = false, tooMany = false;
+    bool orderConflict = false;  // rows taken in order gave one element two values
     std::vector<std::string> typesSeen;
 };
 
@@ -103,13 +105,13 @@ struct RowCells {
 };
 
 // Finds _TYPE_, _NAME_ and, for SSCP data, the intercept variable;
-// kLevelBadVariables when one has the wrong type.
+// kLevelBadVariables when one has the wrong type.  (What a data set
+// without them is read by follows from its other variables:
+// name_matrix_rows.)
 int32_t find_special_variables(HostDataSet* data, bool sscp, RowCells* rc, int16_t* interceptVar) {
     const HostVariableDescriptor* d = nullptr;
-    if (xvfind(data, "_TYPE_", 6, &rc->typeVar, 0) != 0)
-        xpmlog(kMsgReader, kMsgReaderNoTypeVariable);
-    if (xvfind(data, "_NAME_", 6, &rc->nameVar, 0) != 0)
-        xpmlog(kMsgReader, kMsgReaderNoNameVariable);
+    xvfind(data, "_TYPE_", 6, &rc->typeVar, 0);
+    xvfind(data, "_NAME_", 6, &rc->nameVar, 0);
     if ((rc->typeVar && xvname(data, rc->typeVar, &d) == 0 && d->type != kVarCharacter) ||
         (rc->nameVar && xvname(data, rc->nameVar, &d) == 0 && d->type != kVarCharacter)) {
         xpmlog(kMsgReader, kMsgReaderSpecialNotCharacter);
@@ -128,6 +130,86 @@ int32_t find_special_variables(HostDataSet* data, bool sscp, RowCells* rc, int16
         return kLevelBadVariables;
     }
     return 0;
+}
+
+// The kind of a moment data set and the matrix rows currently read.
+struct MomentKind {
+    std::string dataType;  // TYPE of the data set
+    std::string rowType;   // _TYPE_ of the matrix rows
+    size_t compareLength = 8;
+    bool sscp = false;
+};
+
+bool statistic_row(const std::string& t, const MomentKind& kind) {
+    return t == "MEAN" || t == "STD" || t == "USTD" || t == "N" || t == "SUMWGT" ||
+           (kind.dataType == "EST" && t.compare(0, 4, "PARM") == 0);
+}
+
+// Whether `name` names a numeric variable of the data set (or, in SSCP
+// data, the intercept's row).
+bool names_numeric_variable(HostDataSet* data, const std::string& name, bool sscp) {
+    const std::string un = upper(name);
+    if (sscp && (un == "INTERCEPT" || un == "INTERCEP")) return true;
+    int16_t number = 0;
+    const HostVariableDescriptor* d = nullptr;
+    return !name.empty() && name.size() <= 32 && xvfind(data, name.c_str(), static_cast<int32_t>(name.size()),
+                                                         &number, 0) == 0 &&
+           xvname(data, number, &d) == 0 && d->type == kVarNumeric;
+}
+
+// The variable that names the matrix rows of a data set without _NAME_:
+// the first character variable other than _TYPE_ whose value on every
+// matrix row of the group names a numeric variable of the data set, as
+// the row names do that R's write.csv(cov(d)) and pandas' to_csv() write
+// in the first column (read as _ROWNAME_, or under the index's name);
+// 0 when none does.  A BY variable or a label column names no variable.
+int16_t row_name_variable(HostDataSet* data, int16_t typeVar, const MomentKind& kind) {
+    // One byte beyond the longest name tells a longer value from a name.
+    constexpr int32_t kCell = 33;
+    DataSetInfo info;
+    if (xoinfo(data, kInfoDescription, &info) != 0) return 0;
+    std::vector<int16_t> candidates;
+    for (int32_t k = 1; k <= info.nVariables; ++k) {
+        const HostVariableDescriptor* d = nullptr;
+        if (k != typeVar && xvname(data, k, &d) == 0 && d->type == kVarCharacter)
+            candidates.push_back(static_cast<int16_t>(k));
+    }
+    if (candidates.empty()) return 0;
+    HostBinding* b = nullptr;
+    xvgeti(data, static_cast<int32_t>(candidates.size()) + 1, 0, &b);
+    char typeCell[8];
+    std::memset(typeCell, ' ', sizeof typeCell);
+    std::vector<char> cells(candidates.size() * kCell, ' ');
+    if (typeVar) xvgetd(b, typeVar, 0, typeCell, 8, 99, 0, 0);
+    for (size_t k = 0; k < candidates.size(); ++k) xvgetd(b, candidates[k], 0, &cells[k * kCell], kCell, 99, 0, 0);
+    xvgete(b);
+    std::vector<bool> serves(candidates.size(), true);
+    bool anyMatrixRow = false;
+    xbyrwnd(data, kRewindGroup);
+    DataSetSlot slot;
+    slot.handle = data;
+    while (xybyget(&slot) != 0) {
+        if (xyvget(b, 0) != 0 || (typeVar && statistic_row(upper(field(typeCell, 8)), kind))) continue;
+        anyMatrixRow = true;
+        for (size_t k = 0; k < candidates.size(); ++k)
+            if (serves[k]) serves[k] = names_numeric_variable(data, field(&cells[k * kCell], kCell), kind.sscp);
+    }
+    xvgett(b);
+    xbyrwnd(data, kRewindGroup);
+    for (size_t k = 0; anyMatrixRow && k < candidates.size(); ++k)
+        if (serves[k]) return candidates[k];
+    return 0;
+}
+
+// Sets rc->nameVar, where the data set has no _NAME_, to the variable
+// whose values name the matrix rows; when none does, the rows are taken in
+// their order (and without _TYPE_ every row is a matrix row), with a
+// WARNING each.
+void name_matrix_rows(HostDataSet* data, const MomentKind& kind, RowCells* rc) {
+    if (rc->nameVar == 0) rc->nameVar = row_name_variable(data, rc->typeVar, kind);
+    if (rc->nameVar != 0) return;
+    if (rc->typeVar == 0) xpmlog(kMsgReader, kMsgReaderNoTypeVariable);
+    xpmlog(kMsgReader, kMsgReaderNoNameVariable);
 }
 
 // Binds _TYPE_, _NAME_, the variables read and the intercept column
@@ -153,14 +235,6 @@ void release(RowCells* rc) {
     xvgett(rc->b);
     rc->b = nullptr;
 }
-
-// The kind of a moment data set and the matrix rows currently read.
-struct MomentKind {
-    std::string dataType;  // TYPE of the data set
-    std::string rowType;   // _TYPE_ of the matrix rows
-    size_t compareLength = 8;
-    bool sscp = false;
-};
 
 // Reads the rows of the BY group once, taking the matrix rows of kind.rowType.
 void read_rows(HostDataSet* data, RowCells* rc, const MomentKind& kind, const std::vector<ReadVariable>& vars,
@@ -237,8 +311,17 @@ void read_rows(HostDataSet* data, RowCells* rc, const MomentKind& kind, const st
             for (int32_t c = 0; c < n; ++c) {
                 if (wzmis(row[c])) continue;
                 double& e = g->matrix[pk(r, c)];
-                if (!wzmis(e) && std::fabs(e - row[c]) >= kConflict && !g->conflictNote) {
-                    xpmlog(kMsgReader, kMsgReaderElementConflict);
+                if (!wzmis(e) && std::fabs(e - row[c]) >= kConflict) {
+                    // Rows taken in order that disagree are not in the
+                    // order of the variables: the matrix would be another.
+                    if (!rc->nameVar) {
+                        xpmlog(kMsgReader, kMsgReaderOrderConflict, static_cast<int32_t>(vars[c].name.length),
+                               vars[c].name.text, static_cast<int32_t>(vars[r].name.length), vars[r].name.text,
+                               e, row[c]);
+                        g->orderConflict = true;
+                        return;
+                    }
+                    if (!g->conflictNote) xpmlog(kMsgReader, kMsgReaderElementConflict);
                     g->conflictNote = true;
                 }
                 e = row[c];
@@ -256,7 +339,7 @@ int32_t read_group(HostDataSet* data, RowCells* rc, MomentKind* kind, const std:
     static const char* const kFallback[] = {"CORR", "COV", "UCORR", "UCOV"};
     for (int attempt = 0; attempt < 5; ++attempt) {
         read_rows(data, rc, *kind, vars, g, level);
-        if (g->tooMany) {
+        if (g->tooMany || g->orderConflict) {
             release(rc);
             return kLevelNoMoments;
         }
@@ -468,6 +551,7 @@ int32_t zrcorr(HostDataSet* data, int32_t form, const StatementNode* /*stmtList*
     RowCells rc;
     int16_t interceptVar = 0;
     if (find_special_variables(data, kind.sscp, &rc, &interceptVar) != 0) return kLevelBadVariables;
+    name_matrix_rows(data, kind, &rc);
     bind_cells(data, vars, interceptVar, &rc);
     GroupRows g;
     if (read_group(data, &rc, &kind, vars, ctx->sizes.nVar, &g, &level) != 0) return kLevelNoMoments;

@@ -376,15 +376,21 @@ TEST(MomentDataWithoutNRow, EachFormUnderNobsOrEdfFitsAsTheRawData) {
     expect_same_fit(fit_of(r, reduced + 1), fit_of(r, reduced), 1e-8, "COV nobs=301 dfreduce=2");
 }
 
+// The two schools of hs_by.csv (156 and 145 pupils), without the school.
+std::vector<Data> schools() {
+    const Data d = read_csv("hs_by.csv");
+    std::vector<Data> school(2);
+    for (Data& s : school) s.names.assign(d.names.begin() + 1, d.names.end());
+    for (const auto& o : d.rows) school[o[0] == 1.0 ? 0 : 1].rows.emplace_back(o.begin() + 1, o.end());
+    return school;
+}
+
 TEST(MomentDataWithoutNRow, EachByGroupTakesTheStatedN) {
     // hs_by's schools of 156 and 145 pupils as two covariance matrices
     // without N rows, read with NOBS=145: school 2 fits as its raw data;
     // school 1 keeps the estimates of its raw data with the standard errors
     // and chi-square of 145 observations, as lavaan gives them.
-    const Data d = read_csv("hs_by.csv");
-    Data school[2];
-    for (Data& s : school) s.names.assign(d.names.begin() + 1, d.names.end());
-    for (const auto& o : d.rows) school[o[0] == 1.0 ? 0 : 1].rows.emplace_back(o.begin() + 1, o.end());
+    const std::vector<Data> school = schools();
     const std::string dir = scratch_dir("mi_no_n_by");
     std::ofstream(dir + "/by.csv") << moment_header(school[0], "COV", "school,") << moment_rows(school[0], "COV", "1,")
                                    << moment_rows(school[1], "COV", "2,");
@@ -423,6 +429,101 @@ TEST(MomentDataWithoutNRow, SscpTakesItsNFromTheInterceptElement) {
             EXPECT_LT(rel(cell(stats, i, "Mean").number(), mean[i]), kTol) << what << " " << d.names[i];
         }
     }
+}
+
+// ---- matrix rows matched by their names ----
+
+// Two factors of x1-x6 on `data`, after `statements`.
+std::string two_factors(const std::string& data, const std::string& statements = "") {
+    return "proc velix data=" + data + " method=ml covariance;\n" + statements +
+           "lineqs x1 = 1.0 F1 + E1, x2 = l2 F1 + E2, x3 = l3 F1 + E3,\n"
+           "       x4 = 1.0 F2 + E4, x5 = l5 F2 + E5, x6 = l6 F2 + E6;\n"
+           "std F1 = v1, F2 = v2, E1-E6 = ve1-ve6;\ncov F1 F2 = c12;\nrun;\n";
+}
+
+TEST(MomentData, MatrixRowsAreMatchedToTheVariablesByTheirNames) {
+    // R's write.csv(cov(hs[, 1:6])) (hs_cov_r.csv), pandas' df.cov().to_csv()
+    // of a frame whose columns have a name (the first header "variable"),
+    // and R's crossprod with an Intercept column (hs_sscp_r.csv, TYPE=SSCP,
+    // N its Intercept element) have rows named after the variables: they
+    // are matched by those names, in another VAR order and for 5 of the 6
+    // columns, with no WARNING about _TYPE_ or _NAME_.  Each gives the fit
+    // of the raw data, the two factors lavaan's chi-square of the matrix
+    // (r_matrices.R: 24.2803708).
+    const std::string dir = scratch_dir("mi_named_rows");
+    std::string pandas = read_text(data_path("hs_cov_r.csv"));
+    pandas.replace(0, 2, "variable");
+    std::ofstream(dir + "/pandas.csv") << pandas;
+    const std::vector<std::string> five = {"x5", "x3", "x1", "x2", "x4"};
+    const std::string oneFactor = "proc velix method=ml covariance data=";
+    std::string program = two_factors("hs") + oneFactor + "hs;\n" + one_factor(five) + "run;\n";
+    std::vector<std::string> inputs = {"hs_cov_r(type=cov) nobs=301", "'" + dir + "/pandas.csv'(type=cov) nobs=301",
+                                       "hs_sscp_r(type=sscp)"};
+    for (const std::string& data : inputs)
+        program += two_factors(data, "var x4 x1 x5 x2 x6 x3;\n") + oneFactor + data + ";\n" + one_factor(five) +
+                   "run;\n";
+    const auto r = run_velix(program, {"hs.csv", "hs_cov_r.csv", "hs_sscp_r.csv"});
+    ASSERT_EQ(r.exitStatus, 0) << r.log;
+    EXPECT_LT(rel(fit_of(r, 0).chisq, 24.2803708), 2e-5) << fit_of(r, 0).chisq;
+    for (size_t k = 0; k < inputs.size(); ++k)
+        for (size_t m = 0; m < 2; ++m) {
+            const std::string what = inputs[k] + (m == 0 ? ", two factors" : ", one factor of five");
+            expect_same_fit(fit_of(r, 2 + 2 * k + m), fit_of(r, m), 1e-8, what);
+            EXPECT_FALSE(has_message(r, 2 + 2 * k + m, 230, 9) || has_message(r, 2 + 2 * k + m, 230, 10)) << what;
+        }
+}
+
+TEST(MomentData, EachByGroupMatchesItsRowsByTheirNames) {
+    // pandas' df.groupby("school").cov().reset_index().to_csv(index=False)
+    // names the rows in its second column (level_1): each school's rows,
+    // here with N rows and in reverse order, give the fit of its raw data.
+    const std::vector<Data> school = schools();
+    const std::string dir = scratch_dir("mi_named_rows_by");
+    std::ofstream out(dir + "/by.csv");
+    std::string header = moment_header(school[0], "COV", "school,");
+    out << header.replace(header.find("_NAME_"), 6, "level_1");
+    for (size_t g = 0; g < 2; ++g) {
+        const std::string lead = std::to_string(g + 1) + ",";
+        std::istringstream rows(moment_rows(school[g], "COV", lead));
+        std::vector<std::string> lines;
+        for (std::string line; std::getline(rows, line);) lines.push_back(line);
+        out << lead << "N,";
+        for (size_t j = 0; j < school[g].p(); ++j) out << "," << school[g].rows.size();
+        out << "\n";
+        for (auto it = lines.rbegin(); it != lines.rend(); ++it) out << *it << "\n";
+    }
+    out.close();
+    const std::string tail = std::string(" method=ml covariance;\n") + kHsModel + "by school;\nrun;\n";
+    const auto r = run_velix("proc velix data=hs_by" + tail + "proc velix data='" + dir + "/by.csv'" + tail,
+                             {"hs_by.csv"});
+    ASSERT_EQ(r.exitStatus, 0) << r.log;
+    for (size_t g = 0; g < 2; ++g)
+        expect_same_fit(fit_of(r, 1, g), fit_of(r, 0, g), 1e-8, "school " + std::to_string(g + 1));
+    EXPECT_FALSE(has_message(r, 1, 230, 10));
+}
+
+TEST(MomentData, RowsTakenInOrderThatGiveAnElementTwoValuesAreAnError) {
+    // R's write.csv(cov(hs[, 1:6]), row.names = FALSE): no names, the rows
+    // taken in order.  In the file's order they fit as the raw data; in
+    // another VAR order they would be another matrix: an ERROR that names
+    // the element, and nothing is fitted.
+    const std::string dir = scratch_dir("mi_rows_in_order");
+    std::istringstream in(read_text(data_path("hs_cov_r.csv")));
+    std::ofstream out(dir + "/bare.csv");
+    for (std::string line; std::getline(in, line);) out << line.substr(line.find(',') + 1) << "\n";
+    out.close();
+    const std::string data = "'" + dir + "/bare.csv'(type=cov) nobs=301";
+    const auto r = run_velix(two_factors("hs") + two_factors(data, "var x1-x6;\n") +
+                                 two_factors(data, "var x2 x1 x3-x6;\n"),
+                             {"hs.csv"});
+    expect_same_fit(fit_of(r, 1), fit_of(r, 0), 1e-8, "in the file's order");
+    EXPECT_NE(r.log.find("ERROR: The matrix rows of the moment data set, taken in order for want of a _NAME_ "
+                         "variable, give the element of x2 and x1 two values, 1.3629 and 1.38639: the rows are not "
+                         "in the order of the analysis variables."),
+              std::string::npos)
+        << r.log;
+    EXPECT_GE(return_code(r, 2), 108);
+    EXPECT_TRUE(r.items(2, "factoid", "Fit").empty()) << "nothing is fitted";
 }
 
 // ---- PARTIAL with moment data ----
