@@ -404,6 +404,45 @@ void warn_of_matrix(HostDataSet* d, bool quoted) {
                              d->nObs, written.c_str(), corr ? "corr" : "cov"));
 }
 
+// The _TYPE_ values of the rows of a moment data set: its statistic rows
+// and its matrix rows (those of a matrix type first).
+constexpr const char* kMatrixRowTypes[] = {"CORR", "COV", "UCORR", "UCOV", "SSCP", "SYMATRIX"};
+constexpr const char* kStatisticRowTypes[] = {"N", "MEAN", "STD", "USTD", "SUMWGT", "SKEWNESS", "KURTOSIS"};
+
+template <size_t K>
+bool one_of(const std::string& value, const char* const (&list)[K]) {
+    return std::find(std::begin(list), std::end(list), value) != std::end(list);
+}
+
+// A DATA= set without a TYPE whose _TYPE_ values are all those of the rows
+// of a moment data set (a matrix whose # TYPE= line was left out): read as
+// raw data, its N, STD and matrix rows would be fitted as observations.
+// The ERROR that says so and how to read it as the matrix; "" otherwise.
+std::string moment_rows_as_raw(HostDataSet* d, bool quoted) {
+    const int typeVar = find_variable(d, "_TYPE_");
+    if (typeVar < 0 || !d->variables[static_cast<size_t>(typeVar)].character || d->nObs == 0) return "";
+    std::vector<std::string> seen;
+    RowPosition at = first_position(d), after;
+    bool moments = true;
+    for (; moments && load_row(d, at, &after); at = after) {
+        const std::string t = upper(loaded_text(d, typeVar));
+        moments = one_of(t, kMatrixRowTypes) || one_of(t, kStatisticRowTypes);
+        if (moments && std::find(seen.begin(), seen.end(), t) == seen.end()) seen.push_back(t);
+    }
+    d->loaded = -1;  // the step reads from the first observation
+    if (!moments) return "";
+    std::string types, matrixType = "cov";
+    for (auto it = seen.rbegin(); it != seen.rend(); ++it)
+        if (one_of(*it, kMatrixRowTypes)) {
+            matrixType = *it;
+            for (char& c : matrixType) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        }
+    for (const std::string& t : seen) types += (types.empty() ? "" : ", ") + t;
+    const std::string written = quoted ? "\"" + d->name + "\"" : d->name;
+    return format_message(kMsgHost, kMsgHostMomentRowsAsRaw, d->name.c_str(), types.c_str(), d->nObs,
+                          written.c_str(), matrixType.c_str());
+}
+
 // Whether a statement can name the variable: a letter or underscore, then
 // letters, digits and underscores (the reader refuses names longer than a
 // statement's 32 characters).
@@ -555,6 +594,17 @@ HostDataSet* adopt(std::unique_ptr<HostDataSet> data) {
 
 }  // namespace
 
+bool known_type(const std::string& type) {
+    const std::string t = upper(type);
+    return t == "RAM" || t == "WEIGHT" || one_of(t, kMomentDataTypes);
+}
+
+std::string known_types() {
+    std::string list;
+    for (const char* t : kMomentDataTypes) list += std::string(t) + ", ";
+    return list + "RAM and WEIGHT";
+}
+
 std::string dataset_path(const std::string& name, bool quoted) {
     if (quoted) return name;
     return (std::filesystem::path(session().libraryDir) / (name + ".csv")).string();
@@ -593,8 +643,20 @@ HostDataSet* dataset_open_input(const std::string& name, bool quoted,
     if (data->rowLabels)
         write_log(format_message(kMsgHost, kMsgHostRowLabels, file_name_of(data->path).c_str(),
                                  kRowLabelsName));
+    if (options.type.empty() && !data->type.empty() && !known_type(data->type)) {
+        *error = "Data set " + name + " (" + data->path + ") cannot be read: " +
+                 format_message(kMsgHost, kMsgHostUnknownType, ("its # TYPE= line gives TYPE=" + data->type).c_str(),
+                                known_types().c_str());
+        return nullptr;
+    }
     // Only DATA= is analysed as raw data.
-    if (options.role == kRoleData && options.type.empty() && data->type.empty()) warn_of_matrix(data.get(), quoted);
+    if (options.role == kRoleData && options.type.empty() && data->type.empty()) {
+        if (std::string moments = moment_rows_as_raw(data.get(), quoted); !moments.empty()) {
+            *error = moments;
+            return nullptr;
+        }
+        warn_of_matrix(data.get(), quoted);
+    }
     if (options.role == kRoleData) note_unnameable(data.get());
     if (!options.type.empty()) data->type = upper(options.type);
     if (!step_sets().byNames.empty()) apply_by(data.get(), step_sets().byNames, true);

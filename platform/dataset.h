@@ -273,6 +273,12 @@ inline constexpr const char* kRowLabelsName = "_ROWNAME_";
 // names it.
 inline constexpr char kRoleData[] = "DATA=";
 
+// Whether `type` (any case) is a TYPE a data set may have: the kinds of
+// moments DATA= reads (kMomentDataTypes), RAM and WEIGHT; known_types()
+// lists them for a message.
+bool known_type(const std::string& type);
+std::string known_types();
+
 struct DataSetOptions {
     std::string type;  // overrides the file's TYPE when not empty
     std::string role;  // the role the step gives it ("DATA=", "OUTSTAT="); "" outside a step's statement

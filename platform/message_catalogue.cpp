@@ -180,6 +180,12 @@ const MessageRow kMessageCatalogue[] = {
     {kMsgHost, 111, "WARNING: The second name %s of the earlier file of output data set %s could not be removed (%s)."},
     // 100/112: the output data sets of the step, separated by ", ".
     {kMsgHost, 112, "NOTE: The output data sets of the step (%s) were put in place: the stop came while they were being renamed."},
+    // 100/113: the data set, its _TYPE_ values, its rows, its name as written, the TYPE to give.
+    {kMsgHost, 113, "Data set %s has no TYPE, but its rows are those of a moment data set (_TYPE_ %s): read as raw data, its %ld rows would be analysed as observations. To analyse its matrix, write data=%s(type=%s)."},
+    // 100/114: what gives the TYPE and the TYPE, the TYPEs.
+    {kMsgHost, 114, "%s, which is not a TYPE: a data set's TYPE is one of %s (raw data has none)"},
+    // 100/115: the option as written, the data set, twice.
+    {kMsgHost, 115, "Data-set option %s of %s is not known: TYPE= is the one option a data set takes, as in %s(type=cov)"},
 
     // BY-group synchronisation: name and label (" (label)", or empty) of
     // DATA=, then of the other data set.

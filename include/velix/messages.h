@@ -207,6 +207,15 @@ constexpr int32_t kMsgHostSecondNameLeft = 111;
 // NOTE: The output data sets of the step (%s) were put in place: the stop came while they were being
 // renamed.
 constexpr int32_t kMsgHostOutputsInPlaceAtStop = 112;
+// Data set %s has no TYPE, but its rows are those of a moment data set (_TYPE_ %s): read as raw
+// data, its %ld rows would be analysed as observations. To analyse its matrix, write
+// data=%s(type=%s).
+constexpr int32_t kMsgHostMomentRowsAsRaw = 113;
+// %s, which is not a TYPE: a data set's TYPE is one of %s (raw data has none)
+constexpr int32_t kMsgHostUnknownType = 114;
+// Data-set option %s of %s is not known: TYPE= is the one option a data set takes, as in
+// %s(type=cov)
+constexpr int32_t kMsgHostUnknownDataSetOption = 115;
 
 // ---- BY-group synchronisation of two data sets (kMsgSync) ----
 // WARNING: The BY groups of data set %s%s do not match those of data set %s%s.

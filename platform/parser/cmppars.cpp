@@ -245,6 +245,33 @@ public:
         result->status = 0;
     }
 
+    // The TYPE the options after a data set's name give ("" when none):
+    // TYPE= is the one option, and its value one of the TYPEs; anything
+    // else would be dropped unseen (a misspelt option, a misspelt TYPE
+    // that reads a matrix as raw data), so it is an error at the name.
+    static std::string data_set_type(const DataSetCell& cell) {
+        const std::vector<Token> t = tokenize(cell.options);
+        std::string type;
+        for (size_t i = 0; i < t.size() && t[i].kind != TokenKind::kEnd; i += 3) {
+            const bool valued = i + 2 < t.size() && t[i + 1].text == "=";
+            const bool pair = t[i].kind == TokenKind::kName && valued &&
+                              (t[i + 2].kind == TokenKind::kName || t[i + 2].kind == TokenKind::kString);
+            const std::string option = t[i].text + (valued ? "=" + t[i + 2].text : "");
+            if (!pair || upper(t[i].text) != "TYPE")
+                throw SyntaxError{format_message(kMsgHost, kMsgHostUnknownDataSetOption, option.c_str(), cell.name,
+                                                 cell.name),
+                                  cell.line, cell.column};
+            type = upper(t[i + 2].text);
+            if (!known_type(type)) {
+                const std::string given =
+                    "Data-set option " + option + " of " + std::string(cell.name) + " gives TYPE=" + type;
+                throw SyntaxError{format_message(kMsgHost, kMsgHostUnknownType, given.c_str(), known_types().c_str()),
+                                  cell.line, cell.column};
+            }
+        }
+        return type;
+    }
+
     // Opens the data sets the PROC statement names (inputs for reading,
     // outputs for writing at the end of the step) and sets the BY
     // variables of DATA=.  A data set that cannot be opened is an error at
@@ -259,11 +286,7 @@ public:
             if (cell.name == nullptr) continue;
             DataSetOptions opts;
             opts.role = kRole[k];
-            if (cell.options) {
-                std::vector<Token> t = tokenize(cell.options);
-                for (size_t i = 0; i + 2 < t.size(); ++i)
-                    if (upper(t[i].text) == "TYPE" && t[i + 1].text == "=") opts.type = upper(t[i + 2].text);
-            }
+            if (cell.options) opts.type = data_set_type(cell);
             // The scan of DATA= sums the moments of each BY group apart.
             opts.sums = k == kCellData;
             const NameArray& by = rec->lists[kListBy];

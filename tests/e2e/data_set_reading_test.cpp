@@ -5,12 +5,14 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
 
 #include "harness.h"
+#include "tests/e2e/hs_fixture.h"
 
 namespace velix::test {
 namespace {
@@ -120,6 +122,125 @@ TEST(DataSetReading, AMatrixFromRReadAsRawDataIsNamed) {
         const RunResult r = run_velix(two_factors(name), {}, {"--lib", dir});
         EXPECT_EQ(r.log.find("looks like"), std::string::npos) << name << "\n" << r.log;
         EXPECT_NE(r.log.find("_ROWNAME_"), std::string::npos) << name << ": read as R's row names all the same";
+    }
+}
+
+// Wheaton et al.'s covariances (wheaton.csv) as a correlation matrix with
+// N and STD rows, as papers print it, without a TYPE line; each row after
+// `lead` (a BY value and its comma, or nothing).
+std::string wheaton_corr_rows(const std::string& lead, const std::string& n) {
+    std::vector<std::string> names;
+    std::vector<std::vector<double>> cov;
+    for (const Rows rows = read_rows(data_path("wheaton.csv")); const auto& row : rows.cells)
+        if (row[0] == "COV") {
+            names.push_back(row[1]);
+            cov.emplace_back();
+            for (size_t j = 2; j < row.size(); ++j) cov.back().push_back(std::stod(row[j]));
+        }
+    std::string text = lead + "N,";
+    for (size_t j = 0; j < names.size(); ++j) text += "," + n;
+    const auto number = [](double x) {
+        char v[32];
+        std::snprintf(v, sizeof v, ",%.17g", x);
+        return std::string(v);
+    };
+    text += "\n" + lead + "STD,";
+    for (size_t j = 0; j < names.size(); ++j) text += number(std::sqrt(cov[j][j]));
+    for (size_t i = 0; i < names.size(); ++i) {
+        text += "\n" + lead + "CORR," + names[i];
+        for (size_t j = 0; j < names.size(); ++j) text += number(cov[i][j] / std::sqrt(cov[i][i] * cov[j][j]));
+    }
+    return text + "\n";
+}
+
+// A moment data set whose TYPE line was left out is not fitted as raw data
+// (its 8 rows as observations): an ERROR says what its rows are and names
+// the TYPE that reads it, in one group and in BY groups; read with that
+// TYPE, each group gives lavaan's regression on the matrix
+// (moment_types_reference.R: N = 932, and 466 in the second group).
+TEST(DataSetReading, MomentRowsWithoutATypeAreRefusedAndReadWithIt) {
+    const std::string dir = own_folder("data_set_reading_moment_rows");
+    const std::string header = "_TYPE_,_NAME_,anomia67,powerless67,anomia71,powerless71,education,sei\n";
+    std::ofstream(dir + "/wheaton.csv") << header << wheaton_corr_rows("", "932");
+    std::ofstream(dir + "/wheaton_by.csv") << "g," << header << wheaton_corr_rows("1,", "932")
+                                           << wheaton_corr_rows("2,", "466");
+    const auto run = [&dir](const std::string& data, const std::string& by) {
+        return run_velix("proc velix data=" + data + " method=ml covariance;\n" + by +
+                             "lineqs anomia71 = b1 anomia67 + b2 education + D1;\nstd D1 = vd;\nrun;\n",
+                         {}, {"--lib", dir});
+    };
+    for (const auto& [data, rows] : {std::pair<std::string, int>{"wheaton", 8}, {"wheaton_by", 16}}) {
+        const RunResult r = run(data, data == "wheaton" ? "" : "by g;\n");
+        EXPECT_NE(r.log.find("ERROR: Data set " + data + " has no TYPE, but its rows are those of a moment data set "
+                             "(_TYPE_ N, STD, CORR): read as raw data, its " + std::to_string(rows) +
+                             " rows would be analysed as observations. To analyse its matrix, write data=" + data +
+                             "(type=corr) at line 1, column 17."),
+                  std::string::npos)
+            << r.log;
+        EXPECT_GE(r.return_code(), 1000) << data;
+        EXPECT_TRUE(r.items(0, "factoid", "Fit").empty()) << data << ": nothing is fitted";
+    }
+    const struct {
+        double b1, b1Se, b2, b2Se;
+    } lavaan[] = {{0.513048015, 0.02939400368, -0.1947355536, 0.03261841341},
+                  {0.513048015, 0.04159174179, -0.1947355536, 0.04615419672}};
+    const RunResult one = run("wheaton(type=corr)", ""), groups = run("wheaton_by(type=corr)", "by g;\n");
+    ASSERT_EQ(one.return_code(), 0) << one.log;
+    ASSERT_EQ(groups.return_code(), 0) << groups.log;
+    const auto finals = groups.items(0, "table", "ParameterEstimates");
+    ASSERT_EQ(finals.size(), 4u) << "a start and a final table per group";
+    for (size_t g = 0; g < 3; ++g) {
+        const JsonValue& table = g == 0 ? *one.items(0, "table", "ParameterEstimates").at(1) : *finals[2 * g - 1];
+        const auto est = column_by_parameter(table, "Estimate"), se = column_by_parameter(table, "AppStdErr");
+        const auto& want = lavaan[g == 2 ? 1 : 0];
+        // The default stopping criteria leave the estimates this close.
+        constexpr double tol = 2e-5;
+        EXPECT_NEAR(est.at("b1"), want.b1, tol * std::fabs(want.b1)) << "group " << g;
+        EXPECT_NEAR(se.at("b1"), want.b1Se, tol * want.b1Se) << "group " << g;
+        EXPECT_NEAR(est.at("b2"), want.b2, tol * std::fabs(want.b2)) << "group " << g;
+        EXPECT_NEAR(se.at("b2"), want.b2Se, tol * want.b2Se) << "group " << g;
+    }
+}
+
+// A TYPE that is none of the TYPEs, given after the name or in the file's
+// TYPE line, and a data-set option that is not known, are errors at the
+// name before anything is read as raw data; the step's OUTSTAT= read with
+// its TYPE gives lavaan's chi-square of the matrix (85.0221226,
+// moment_step/n_rows_reference.R), that of the raw data.
+TEST(DataSetReading, AnUnknownTypeOrDataSetOptionIsAnError) {
+    const std::string dir = own_folder("data_set_reading_unknown_type");
+    const std::string tail = std::string(" method=ml covariance;\n") + kHsModel + "run;\n";
+    ASSERT_EQ(run_velix("proc velix data='" + data_path("hs.csv") + "' outstat=stat" + tail, {}, {"--lib", dir})
+                  .return_code(),
+              0);
+    std::string stat = read_text(dir + "/stat.csv");
+    ASSERT_EQ(stat.rfind("# TYPE=COV\n", 0), 0u) << stat.substr(0, 200);
+    std::ofstream(dir + "/statline.csv") << "# TYPE=COVARIANCE\n" << stat.substr(stat.find('\n') + 1);
+    const std::string types = ", which is not a TYPE: a data set's TYPE is one of SYMATRIX, CORR, COV, UCORR, UCOV, "
+                              "SSCP, FACTOR, ACE, EST, RAM and WEIGHT (raw data has none) at line 1, column 17.";
+    const struct {
+        const char* data;
+        std::string message;
+    } cases[] = {
+        {"stat(type=covariance)", "Data-set option type=covariance of stat gives TYPE=COVARIANCE" + types},
+        {"stat(type=cor)", "Data-set option type=cor of stat gives TYPE=COR" + types},
+        {"stat(type=bogus)", "Data-set option type=bogus of stat gives TYPE=BOGUS" + types},
+        {"statline", "Data set statline (" + dir + "/statline.csv) cannot be read: its # TYPE= line gives "
+                     "TYPE=COVARIANCE" + types},
+        {"stat(typo=cov)", "Data-set option typo=cov of stat is not known: TYPE= is the one option a data set "
+                           "takes, as in stat(type=cov) at line 1, column 17."},
+    };
+    for (const auto& c : cases) {
+        const RunResult r = run_velix(std::string("proc velix data=") + c.data + tail, {}, {"--lib", dir});
+        EXPECT_NE(r.log.find("ERROR: " + c.message), std::string::npos) << c.data << "\n" << r.log;
+        EXPECT_GE(r.return_code(), 1000) << c.data;
+        EXPECT_TRUE(r.items(0, "table", "SimpleStatistics").empty()) << c.data << ": nothing is read";
+    }
+    for (const char* data : {"stat(type=cov)", "statline(TYPE=cov)"}) {
+        const RunResult r = run_velix(std::string("proc velix data=") + data + tail, {}, {"--lib", dir});
+        ASSERT_EQ(r.return_code(), 0) << data << "\n" << r.log;
+        EXPECT_NEAR(factoid_values(*r.items(0, "factoid", "Fit").at(0)).at("Chi-Square"), 85.0221226, 2e-5 * 85.0221226)
+            << data;
     }
 }
 

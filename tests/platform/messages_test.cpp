@@ -162,6 +162,9 @@ TEST(MessageCatalogue, RowsAreUniqueSortedAndWellFormed) {
         {line(kMsgHostOutputReplacesMoments, "OUTEST=", "d", "DATA=", "e", "COV", "p"), "OUTEST= data set d would replace DATA= data set e, the TYPE=COV data the step analyses (p); only OUTSTAT= may replace the moments of DATA= (TYPE CORR, COV, UCORR, UCOV or SYMATRIX)"},
         {line(kMsgHostSecondNameLeft, "k", "d", "w"), "WARNING: The second name k of the earlier file of output data set d could not be removed (w)."},
         {line(kMsgHostOutputsInPlaceAtStop, "d, e"), "NOTE: The output data sets of the step (d, e) were put in place: the stop came while they were being renamed."},
+        {line(kMsgHostMomentRowsAsRaw, "d", "N, COV", big, "\"d\"", "cov"), "Data set d has no TYPE, but its rows are those of a moment data set (_TYPE_ N, COV): read as raw data, its 5000000000 rows would be analysed as observations. To analyse its matrix, write data=\"d\"(type=cov)."},
+        {line(kMsgHostUnknownType, "g", "t"), "g, which is not a TYPE: a data set's TYPE is one of t (raw data has none)"},
+        {line(kMsgHostUnknownDataSetOption, "o=v", "d", "d"), "Data-set option o=v of d is not known: TYPE= is the one option a data set takes, as in d(type=cov)"},
     };
     for (const auto& [got, expected] : lines) EXPECT_EQ(got, expected);
     for (size_t i = 0; i < kMessageCatalogueSize; ++i) {
