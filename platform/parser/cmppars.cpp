@@ -257,12 +257,12 @@ public:
             const bool pair = t[i].kind == TokenKind::kName && valued &&
                               (t[i + 2].kind == TokenKind::kName || t[i + 2].kind == TokenKind::kString);
             const std::string option = t[i].text + (valued ? "=" + t[i + 2].text : "");
-            if (!pair || upper(t[i].text) != "TYPE")
+            if (t[i].kind != TokenKind::kName || upper(t[i].text) != "TYPE")
                 throw SyntaxError{format_message(kMsgHost, kMsgHostUnknownDataSetOption, option.c_str(), cell.name,
                                                  cell.name),
                                   cell.line, cell.column};
-            type = upper(t[i + 2].text);
-            if (!known_type(type)) {
+            type = valued ? upper(t[i + 2].text) : "";
+            if (!pair || !known_type(type)) {
                 const std::string given =
                     "Data-set option " + option + " of " + std::string(cell.name) + " gives TYPE=" + type;
                 throw SyntaxError{format_message(kMsgHost, kMsgHostUnknownType, given.c_str(), known_types().c_str()),

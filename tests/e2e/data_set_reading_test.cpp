@@ -225,6 +225,7 @@ TEST(DataSetReading, AnUnknownTypeOrDataSetOptionIsAnError) {
         {"stat(type=covariance)", "Data-set option type=covariance of stat gives TYPE=COVARIANCE" + types},
         {"stat(type=cor)", "Data-set option type=cor of stat gives TYPE=COR" + types},
         {"stat(type=bogus)", "Data-set option type=bogus of stat gives TYPE=BOGUS" + types},
+        {"stat(type=)", "Data-set option type= of stat gives TYPE=" + types},
         {"statline", "Data set statline (" + dir + "/statline.csv) cannot be read: its # TYPE= line gives "
                      "TYPE=COVARIANCE" + types},
         {"stat(typo=cov)", "Data-set option typo=cov of stat is not known: TYPE= is the one option a data set "
