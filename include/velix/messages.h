@@ -791,6 +791,8 @@ constexpr int32_t kMsgWlsNoPenalty = 471;
 constexpr int32_t kMsgWeightsRankDeficient = 472;
 // WARNING: The time limit MAXTIME=%g passed while the weight matrix was formed.
 constexpr int32_t kMsgWeightsTimeLimit = 473;
+// NOTE: The weight matrix is singular at the moments %s: ...
+constexpr int32_t kMsgWeightsDependentMoments = 476;
 // WARNING: The estimate %g of %.*s, the variance of %s, is negative: the solution is improper.
 constexpr int32_t kMsgNegativeVariance = 494;
 // Relative Multivariate Kurtosis
