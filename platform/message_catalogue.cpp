@@ -699,6 +699,9 @@ const MessageRow kMessageCatalogue[] = {
     {kMsgProc, 471, "ERROR: WPENALTY= must be positive for METHOD=WLS in a correlation analysis: without it the variances have no weight and the weight matrix is singular."},
     {kMsgProc, 472, "NOTE: The %g observations are too few for a WLS weight matrix of %g moments: it is singular unless N - 1 is at least the number of moments."},
     {kMsgProc, 473, "WARNING: The time limit MAXTIME=%g passed while the weight matrix was formed."},
+    {kMsgProc, 474, "ERROR: BOUNDS names %.*s, a dependent parameter that the programming statements compute: bounds take independent parameters only. Bound it as a constraint instead: NLINCON %.*s >= lower, or lower <= %.*s <= upper."},
+    {kMsgProc, 475, "NOTE: Under ULS the information matrix takes the scale of the variables, whose variances range from %g (%s) to %g (%s): an identified model can look singular so. Rescale the variables, or fit by ML, GLS or WLS."},
+    {kMsgProc, 476, "NOTE: The weight matrix is singular at the moments %s: over the observations each is constant or a linear combination of the moments before it (the square of a variable with two values is one of the variable and the constant)."},
     {kMsgProc, 488, "WARNING: The programming statements stopped with an execution fault in this evaluation."},
     {kMsgProc, 489, "ERROR: An ABORT statement of the programming statements ends the step."},
     // 352/491-493: the name of the central matrix.

@@ -800,6 +800,12 @@ constexpr int32_t kMsgWlsNoPenalty = 471;
 constexpr int32_t kMsgWeightsRankDeficient = 472;
 // WARNING: The time limit MAXTIME=%g passed while the weight matrix was formed.
 constexpr int32_t kMsgWeightsTimeLimit = 473;
+// ERROR: BOUNDS names %.*s, a dependent parameter that the programming statements compute: ...
+constexpr int32_t kMsgBoundsOnDependent = 474;
+// NOTE: Under ULS the information matrix takes the scale of the variables, ...
+constexpr int32_t kMsgUlsScale = 475;
+// NOTE: The weight matrix is singular at the moments %s: ...
+constexpr int32_t kMsgWeightsDependentMoments = 476;
 // WARNING: The estimate %g of %.*s, the variance of %s, is negative: the solution is improper.
 constexpr int32_t kMsgNegativeVariance = 494;
 // Relative Multivariate Kurtosis

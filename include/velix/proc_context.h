@@ -171,6 +171,8 @@ struct ModelReaderState {
     double factorSecond = 1.0;      // the statement's second number (negative with its flag)
     int16_t factorNoUnique = 0;     // no unique part (COMPONENT)
     int16_t factorIdentity = 0;     // unique part entered as _U_ _I_ _U_' (HEYWOOD)
+    int16_t exoBlockGenerated = 0;  // no statement gives the exogenous block, and WLS or DWLS
+                                    // estimate it as the parameters "_Exo<number>"
 };
 
 // The moments of the current BY group.  Owner: the moment step (coscorr and

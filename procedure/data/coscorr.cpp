@@ -23,6 +23,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "host/internal_error.h"
@@ -158,17 +160,30 @@ bool scaled_inverse(int32_t n, double tol, double* a, double* logdet) {
 // Cholesky factor L of the packed matrix a (in place) on its unit-diagonal
 // scaling; ln det in *logdet.  false when not positive definite, with
 // *negative when a diagonal element is below 0 (the matrix is not merely
-// singular: no tolerance would let it pass).
-bool scaled_factor(int32_t n, double tol, double* a, double* logdet, bool* negative) {
+// singular: no tolerance would let it pass).  *dependent (out) then lists
+// the rows that make it singular: those of a zero diagonal, or else the
+// rows whose pivot was negligible (each a combination of the rows before
+// it).
+bool scaled_factor(int32_t n, double tol, double* a, double* logdet, bool* negative, std::vector<int32_t>* dependent) {
     std::vector<double> r(n);
     double sumLog = 0.0;
     *negative = false;
+    dependent->clear();
     for (int32_t i = 0; i < n; ++i) *negative = *negative || a[pk(i, i)] < 0.0;
-    if (!diagonal_roots(n, a, r.data(), &sumLog)) return false;
+    if (!diagonal_roots(n, a, r.data(), &sumLog)) {
+        for (int32_t i = 0; i < n; ++i)
+            if (!(a[pk(i, i)] > 0.0)) dependent->push_back(i);
+        return false;
+    }
     for (int32_t i = 0; i < n; ++i)
         for (int32_t j = 0; j <= i; ++j) a[pk(i, j)] /= r[i] * r[j];
     double ld = 0.0;
-    if (coscdec(n, tol, &ld, a) != 0) return false;
+    if (coscdec(n, tol, &ld, a) != 0) {
+        // A negligible pivot leaves 0.0 on its diagonal.
+        for (int32_t i = 0; i < n; ++i)
+            if (a[pk(i, i)] == 0.0) dependent->push_back(i);
+        return false;
+    }
     // A = D R D with R = Ls Ls': L = D Ls, rows scaled.
     for (int32_t i = 0; i < n; ++i)
         for (int32_t j = 0; j <= i; ++j) a[pk(i, j)] *= r[i];
@@ -301,25 +316,58 @@ void dwls_roots(const DataView& dv, bool penalised, bool printWeights, bool prin
                                       names, names, "sc", 8);
 }
 
+// The note that names the moments that make the WLS weight matrix
+// singular: `rows` are rows of the factored matrix (without the variance
+// moments when `penalised`), named "(x, y)" by the analysed variables.
+void name_dependent_moments(const DataView& dv, bool penalised, const std::vector<int32_t>& rows) {
+    const int32_t n = dv.sizes->nManifest;
+    std::vector<std::pair<int32_t, int32_t>> moments;
+    for (int32_t i = 0; i < n; ++i)
+        for (int32_t j = 0; j <= i; ++j)
+            if (!penalised || i != j) moments.emplace_back(i, j);
+    const NameRecord* names = velix::detail::moment_names(dv.ctx);
+    auto name = [&](int32_t v) {
+        const NameRecord& r = names[v];
+        size_t length = static_cast<size_t>(std::clamp<int16_t>(r.length, 0, 32));
+        while (length > 0 && r.text[length - 1] == ' ') --length;
+        return std::string(r.text, length);
+    };
+    std::string text;
+    for (int32_t row : rows) {
+        if (row < 0 || row >= static_cast<int32_t>(moments.size())) continue;
+        const auto& [i, j] = moments[static_cast<size_t>(row)];
+        text += (text.empty() ? "(" : ", (") + name(i) + ", " + name(j) + ")";
+    }
+    if (!text.empty()) xpmlog(kMsgProc, kMsgWeightsDependentMoments, text.c_str());
+}
+
 // WLS: the Cholesky factor of the weight matrix (without the variance
 // moments in penalised correlation analysis), kept on the scratch file.
-// Returns kWlsSingular when it fails, else -1 (go on).
+// Returns kWlsSingular when it fails (LSWLS goes on by its ULS stage, as
+// when the observations are too few), else -1 (go on).
 int32_t wls_factor(const DataView& dv, bool penalised, bool printWeights, bool printDetail, const NameRecord* labels) {
     const int32_t n = dv.sizes->nManifest;
     const int32_t pstar = dv.sizes->nMoments;
     double* w = dv.arrays->weightMatrix;
     double logdet = 0.0;
     bool ok, negative = false;
+    std::vector<int32_t> dependent;
     if (!penalised) {
-        ok = scaled_factor(pstar, dv.options->singular, w, &logdet, &negative);
+        ok = scaled_factor(pstar, dv.options->singular, w, &logdet, &negative, &dependent);
     } else {
         velix::detail::takout(dv.ctx);
-        ok = scaled_factor(pstar - n, dv.options->singular, w, &logdet, &negative);
+        ok = scaled_factor(pstar - n, dv.options->singular, w, &logdet, &negative, &dependent);
         if (ok) velix::detail::putin(dv.ctx, penalty_value(dv));
     }
     if (!ok) {
-        xpmlog(kMsgProc, negative ? kMsgWeightsNotPositiveDefinite : kMsgWeightsSingular);
-        return kWlsSingular;
+        // LSWLS is not stopped by it: the note, then the warning of its
+        // ULS stage alone.
+        const bool ls = dv.methods->methodGroup == kMethodUlsWls;
+        if (!ls) xpmlog(kMsgProc, negative ? kMsgWeightsNotPositiveDefinite : kMsgWeightsSingular);
+        if (!negative) name_dependent_moments(dv, penalised, dependent);
+        if (!ls) return kWlsSingular;
+        dv.moments->weightsOnFile = 0;
+        return uls_only(dv);
     }
     if (dv.moments->weightFactorStart == 0)
         dv.moments->weightFactorStart = dv.optSetup->saveEnd[0];

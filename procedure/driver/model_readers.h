@@ -122,10 +122,11 @@ T* table_array(ProcContext* ctx, size_t n) {
 // free parameter "_Exo<number>" (started at the sample value by cosiset),
 // the numbers passing over the names of `taken` and of `names`.  The
 // fourth-order weights of WLS and DWLS tie the block to the other moments,
-// so there the whole block is estimated so, with a note.
+// so there the whole block is estimated so, with a note (and
+// ctx->readers.exoBlockGenerated set).
 //   cells: in, the positions of the pairs in names and values.
 //   names: in-out; values: in.
-void estimate_unstated_exogenous(const ProcContext* ctx, const std::vector<size_t>& cells, NameRecord* names,
+void estimate_unstated_exogenous(ProcContext* ctx, const std::vector<size_t>& cells, NameRecord* names,
                                  size_t nNames, const double* values, const std::vector<NameRecord>& taken);
 // Message 119: matrix k changed its type for the reason of message `text`.
 // out: text80[81], when given, receives the text of the reason.

@@ -68,7 +68,7 @@ void PrefixTable::check_collision(const NameRecord& name) const {
         }
 }
 
-void estimate_unstated_exogenous(const ProcContext* ctx, const std::vector<size_t>& cells, NameRecord* names,
+void estimate_unstated_exogenous(ProcContext* ctx, const std::vector<size_t>& cells, NameRecord* names,
                                  size_t nNames, const double* values, const std::vector<NameRecord>& taken) {
     auto unstated = [&](size_t c) { return names[c].length == 0 && wzmis(values[c]); };
     if (std::none_of(cells.begin(), cells.end(), unstated)) return;
@@ -90,6 +90,7 @@ void estimate_unstated_exogenous(const ProcContext* ctx, const std::vector<size_
         names[c] = name;
     }
     if (whole) {
+        ctx->readers.exoBlockGenerated = 1;
         const int32_t m = ctx->methods.methodRequested;
         const std::string first = name_text(names[cells.front()]);
         xpmlog(kMsgProc, kMsgExogenousEstimated, first.c_str(),

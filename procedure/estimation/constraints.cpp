@@ -98,6 +98,14 @@ int32_t name_line(const int32_t* nameLines, int32_t k, int32_t line) {
     return nameLines != nullptr && nameLines[k] > 0 ? nameLines[k] : line;
 }
 
+// Whether `name` is a dependent parameter (after the independent ones in
+// the per-parameter arrays).
+bool dependent_parameter(const ProcContext* ctx, const NlpProblem* nlp, const NameRecord& name) {
+    for (int32_t i = nlp->shape.nParams; i < ctx->optSetup.parms.count; ++i)
+        if (same_name(nlp->param.paramNames[i], name)) return true;
+    return false;
+}
+
 // BOUNDS: later statements override earlier ones for a parameter.
 void read_bounds(ProcContext* ctx, NlpProblem* nlp) {
     for (const StatementNode* s = find_statement(ctx->stmtList, "BOUNDS  "); s;
@@ -106,10 +114,20 @@ void read_bounds(ProcContext* ctx, NlpProblem* nlp) {
         for (int32_t e = 0; e < b->nEntries; ++e) {
             const BoundEntry& entry = b->entries[e];
             for (int32_t k = 0; k < entry.names.count; ++k) {
-                const int32_t j = parameter_index(nlp, entry.names.names[k]);
+                const NameRecord& name = entry.names.names[k];
+                const int32_t j = parameter_index(nlp, name);
                 if (j < 0) {
-                    name_error(ctx, kMsgUnknownParameter, entry.names.names[k],
-                               name_line(entry.nameLines, k, entry.line));
+                    // A dependent parameter has no place of its own in
+                    // the parameter vector: its limits are a nonlinear
+                    // constraint, and the message says how to write one.
+                    if (dependent_parameter(ctx, nlp, name)) {
+                        const int32_t l = std::clamp<int32_t>(name.length, 0, static_cast<int32_t>(sizeof name.text));
+                        xpmlog(kMsgProc, kMsgBoundsOnDependent, l, name.text, l, name.text, l, name.text);
+                        xpmplace(name_line(entry.nameLines, k, entry.line), std::string(name.text, static_cast<size_t>(l)).c_str());
+                        raise_error_level(ctx, kLevelInputError);
+                    } else {
+                        name_error(ctx, kMsgUnknownParameter, name, name_line(entry.nameLines, k, entry.line));
+                    }
                     continue;
                 }
                 if (entry.hasLower) nlp->param.lower[j] = entry.lower;

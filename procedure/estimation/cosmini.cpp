@@ -16,7 +16,9 @@
 //   usable (status >= 0, or <= -5 but not -10 or -11):
 //       covariance of the estimates, active constraints, degrees of freedom
 //       result printers
+#include <cctype>
 #include <cstring>
+#include <vector>
 
 #include "host/interrupt.h"
 #include "host/object_dispatch.h"
@@ -175,6 +177,56 @@ int32_t run_stage(ProcContext* ctx, NlpProblem* nlp) {
     }
 }
 
+// The exogenous block that no statement gives is the sample's under ULS;
+// WLS and DWLS estimate it (parameters "_Exo<number>").  The ULS stage of
+// LSWLS and LSDWLS keeps it at the sample values, as ULS alone does: freed
+// there, the block fits the other moments too and takes the ULS stage to
+// an improper point (R-squares above 1) that the weighted stage does not
+// leave.  Held by coinciding bounds at the start, given back after the
+// stage.
+class HeldExogenousBlock {
+public:
+    HeldExogenousBlock(const ProcContext* ctx, NlpProblem* nlp, int32_t stage, int32_t nStages) : nlp_(nlp) {
+        if (!ctx->readers.exoBlockGenerated || nStages < 2 || stage != 0) return;
+        hasBounds_ = nlp->shape.hasBounds;
+        for (int32_t j = 0; j < nlp->shape.nParams; ++j) {
+            if (!generated_exogenous(nlp->param.paramNames[j])) continue;
+            held_.push_back({j, nlp->param.lower[j], nlp->param.upper[j]});
+            nlp->param.lower[j] = nlp->param.upper[j] = nlp->param.x[j];
+            nlp->shape.hasBounds = 1;
+        }
+    }
+    ~HeldExogenousBlock() {
+        for (const Held& h : held_) {
+            nlp_->param.lower[h.param] = h.lower;
+            nlp_->param.upper[h.param] = h.upper;
+        }
+        if (!held_.empty()) nlp_->shape.hasBounds = hasBounds_;
+    }
+    HeldExogenousBlock(const HeldExogenousBlock&) = delete;
+    HeldExogenousBlock& operator=(const HeldExogenousBlock&) = delete;
+
+private:
+    struct Held {
+        int32_t param;
+        double lower, upper;
+    };
+    // "_Exo" (any case) and a number: the readers' names for the block.
+    static bool generated_exogenous(const NameRecord& name) {
+        static const char prefix[] = "_EXO";
+        const int32_t len = name.length;
+        if (len <= 4) return false;
+        for (int32_t i = 0; i < 4; ++i)
+            if (std::toupper(static_cast<unsigned char>(name.text[i])) != prefix[i]) return false;
+        for (int32_t i = 4; i < len && name.text[i] != ' '; ++i)
+            if (std::isdigit(static_cast<unsigned char>(name.text[i])) == 0) return false;
+        return true;
+    }
+    NlpProblem* nlp_;
+    int32_t hasBounds_ = 0;
+    std::vector<Held> held_;
+};
+
 // Covariance of the estimates, active constraints and degrees of freedom
 // after a usable last stage.
 void after_usable_run(ProcContext* ctx, NlpProblem* nlp) {
@@ -293,7 +345,10 @@ int32_t cosmini(ProcContext* ctx) {
         ctx->eval.jacobianMode = estimation_jacobian_mode(ctx, nlp);
         stage_covariance_scale(ctx);
         cosop_profile_stage(ctx, s == nStages - 1);
-        status = run_stage(ctx, nlp);
+        {
+            const HeldExogenousBlock held(ctx, nlp, s, nStages);
+            status = run_stage(ctx, nlp);
+        }
         end_if_fatal(ctx);
         if (status == kEstimationNoMemory) {
             raise_error_level(ctx, kLevelNoOptimizerMemory);

@@ -43,6 +43,7 @@
 #include "velix/evaluation_state.h"
 #include "velix/codes.h"
 #include "velix/host.h"
+#include "velix/messages.h"
 #include "velix/nlp.h"
 #include "velix/packed_index.h"
 #include "velix/proc_context.h"
@@ -58,6 +59,10 @@ constexpr int32_t kMsgNoInformation = 52;
 constexpr int32_t kTitleInformation = 741;
 constexpr int32_t kMsgNoGeneralizedInverse = 54;
 constexpr int32_t kMsgNotIdentified = 53;
+// Variances this many times apart spread the ULS information's eigenvalues
+// by about its square, 1e8, past the relative tolerance of the singularity
+// test: the scale alone can make an identified model look singular.
+constexpr double kUlsScaleRatio = 1e4;
 constexpr double kFinalPhase = -1.0;
 constexpr int32_t kInfoDoubles = 5;  // the inversion's info block
 
@@ -96,6 +101,28 @@ struct NullSpace {
     }
 };
 
+// ULS weighs the moments in the units of the variables: when their
+// variances lie far apart, a NOTE names the smallest and the largest as a
+// cause of the singular information.
+void note_uls_scale(const EvalView& v) {
+    int32_t least = -1, most = -1;
+    for (int32_t i = 0; i < v.n; ++i) {
+        const double d = v.S[pk(i, i)];
+        if (!(d > 0.0)) continue;
+        if (least < 0 || d < v.S[pk(least, least)]) least = i;
+        if (most < 0 || d > v.S[pk(most, most)]) most = i;
+    }
+    if (least < 0 || v.S[pk(most, most)] < kUlsScaleRatio * v.S[pk(least, least)]) return;
+    auto name = [&](int32_t i) {
+        const NameRecord& r = v.manifestNames[i];
+        size_t length = static_cast<size_t>(std::clamp<int16_t>(r.length, 0, 32));
+        while (length > 0 && r.text[length - 1] == ' ') --length;
+        return std::string(r.text, length);
+    };
+    xpmlog(kMsgProc, kMsgUlsScale, v.S[pk(least, least)], name(least).c_str(), v.S[pk(most, most)],
+           name(most).c_str());
+}
+
 // The WARNING of a singular information matrix: the parameters whose
 // direction lies in the null space, by name.
 void warn_not_identified(const EvalView& v, const NullSpace& ns) {
@@ -109,6 +136,7 @@ void warn_not_identified(const EvalView& v, const NullSpace& ns) {
         names.append(n.text, length);
     }
     xpmlog(kMsgProc, kMsgNotIdentified, names.c_str());
+    if (v.method == kMethodUls) note_uls_scale(v);
 }
 
 // The parameters whose information is inverted: their count, names and

@@ -42,3 +42,28 @@ for (est in c("ML", "GLS", "WLS", "DWLS")) {
     cat(sprintf('{%.10g, %.10g}, ', pe$est[pe$label == l], pe$se[pe$label == l]))
   cat("}},\n")
 }
+
+# Two path models whose exogenous block WLS and DWLS estimate, for the
+# two-stage methods (TwoStageMethodsReachTheWeightedMinimum): Demo.growth
+# (N = 400) and R's datasets::attitude (N = 30, written here as
+# tests/fixtures/attitude_raw.csv), fixed.x = FALSE.  lavaan's DWLS does
+# not converge on attitude; that case compares LSDWLS with DWLS alone.
+cat("\n")
+write.csv(datasets::attitude, file.path(here, "..", "fixtures", "attitude_raw.csv"), row.names = FALSE,
+          quote = FALSE)
+growth <- read.csv(file.path(here, "..", "fixtures", "demo_growth.csv"))
+paths <- list(growth = "t1 ~ b1*x1 + b2*x2\nt4 ~ c1*t1 + c2*x1",
+              attitude = "rating ~ b1*complaints + b2*learning\nadvance ~ c1*rating + c2*complaints")
+for (d in names(paths)) for (est in c("WLS", "DWLS")) {
+  if (d == "attitude" && est == "DWLS") next
+  f <- sem(paths[[d]], if (d == "growth") growth else datasets::attitude, estimator = est, fixed.x = FALSE)
+  cat(sprintf('{"%s", "%s", %.10g, %d, {', d, tolower(est), fitMeasures(f, "chisq")[["chisq"]], nobs(f)))
+  cat(paste(sprintf("%.10g", coef(f)[c("b1", "b2", "c1", "c2")]), collapse = ", "), "}},\n")
+}
+
+# x1-x3 of lavaan's HolzingerSwineford1939 with the pupils' sex (1, 2) and
+# grade (7, 8; one missing), written as tests/fixtures/hs_covariates.csv:
+# the square of a variable with two values is one of the variable and the
+# constant, so under AUGMENT their fourth-order moments are dependent.
+write.csv(HolzingerSwineford1939[, c("x1", "x2", "x3", "sex", "grade")],
+          file.path(here, "..", "fixtures", "hs_covariates.csv"), row.names = FALSE, quote = FALSE, na = "")

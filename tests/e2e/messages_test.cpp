@@ -36,7 +36,8 @@ const char* const kOneFactor =
     "lineqs x1 = 1.0 F1 + E1, x2 = l2 F1 + E2, x3 = l3 F1 + E3;\n"
     "std F1 = vf, E1-E3 = ve1-ve3;\n";
 
-// BOUNDS, LINCON and NLINCON naming an unknown parameter or variable: the
+// BOUNDS, LINCON and NLINCON naming an unknown parameter or variable (or
+// BOUNDS a dependent parameter): the
 // message, then the line of the program file, the column, the source line
 // and a caret under the name (a name on the second line of its statement
 // among them).
@@ -48,6 +49,11 @@ TEST(Messages, AConstraintOnAnUnknownNameShowsItsPlaceInTheFile) {
         {"bounds 0 <= vex;\n",
          "ERROR: The constraint names vex, which is not a parameter of the model.\n"
          "  at line 12, column 13:\nbounds 0 <= vex;\n            ^\n"},
+        // A dependent parameter: what bounds take, and how to bound it.
+        {"l3 = 0.9 * l2;\nbounds 0 <= l3;\n",
+         "ERROR: BOUNDS names l3, a dependent parameter that the programming statements compute: bounds take "
+         "independent parameters only. Bound it as a constraint instead: NLINCON l3 >= lower, or lower <= l3 <= "
+         "upper.\n  at line 13, column 13:\nbounds 0 <= l3;\n            ^\n"},
         {"lincon l2 +\n  2 * lx3 >= 0;\n",
          "ERROR: The constraint names lx3, which is not a parameter of the model.\n"
          "  at line 13, column 7:\n  2 * lx3 >= 0;\n      ^\n"},
@@ -419,6 +425,30 @@ TEST(Messages, EffectsOfADivergingFeedbackLoopAreNoted) {
         EXPECT_NEAR(std::stod(r.log.substr(at + note.size())), std::sqrt(1.35), 1e-5);
         EXPECT_NE(r.log.find(", above 1: the series I + B + B^2 + ... of the total and indirect effects diverges",
                              at), std::string::npos);
+    }
+}
+
+// A just-identified ULS regression of c on a and b whose variances are 1,
+// 1 and 1e8: the information matrix takes the scale (its eigenvalues
+// spread by about 1e16), so it looks singular, and a NOTE names the
+// scale as the cause with the smallest and largest variance.  The same
+// model with c in units 1e4 times larger has the same correlations and
+// is fitted with its standard errors, without either message.
+TEST(Messages, AUlsFitOfVariablesFarApartInScaleNamesTheScale) {
+    const std::string dir = velix::test::own_folder("messages_scale");
+    for (const bool rescaled : {false, true}) {
+        SCOPED_TRACE(rescaled ? "rescaled" : "as given");
+        const char* c = rescaled ? "COV,c,0.5,0.8,1\n" : "COV,c,5000,8000,1e8\n";
+        std::ofstream(dir + "/scale.csv") << "# TYPE=COV\n_TYPE_,_NAME_,a,b,c\nN,,200,200,200\nCOV,a,1,,\n"
+                                          << "COV,b,0.3,1,\n" << c;
+        const RunResult r = run_velix("proc velix data=\"" + dir + "/scale.csv\" covariance method=uls;\nvar a b c;\n"
+                                      "lineqs c = p1 a + p2 b + E3;\nstd E3 = v3;\nrun;\n",
+                                      {});
+        ASSERT_EQ(r.exitStatus, 0) << r.log;
+        EXPECT_EQ(r.has_message(352, 53), !rescaled) << r.log;
+        EXPECT_EQ(r.log.find("NOTE: Under ULS the information matrix takes the scale of the variables, whose "
+                             "variances range from 1 (a) to 1e+08 (c)") != std::string::npos,
+                  !rescaled) << r.log;
     }
 }
 

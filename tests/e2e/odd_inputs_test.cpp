@@ -147,6 +147,27 @@ TEST(OddInputs, WlsWeightsThatMustBeSingularAreRefusedAtOnce) {
     EXPECT_EQ(r.return_code(), 108) << r.log;
 }
 
+TEST(OddInputs, WlsWeightsThatTheDataMakeSingularNameTheMoments) {
+    // Under AUGMENT the square of a variable with two values (sex 1 and 2,
+    // grade 7 and 8) is a combination of the variable and the constant:
+    // the fourth-order moments of (Intercept, sex) and (Intercept, grade)
+    // follow from those before them.  WLS ends with the ERROR and a NOTE
+    // naming them; LSWLS names them and goes on by its ULS stage, as with
+    // too few observations.
+    const std::string model =
+        " covariance augment data=hs_covariates;\nvar x1 x2 sex grade;\n"
+        "lineqs x1 = a1 Intercept + b1 sex + b2 grade + E1, x2 = a2 Intercept + c1 x1 + E2;\n"
+        "std E1 E2 = ve1 ve2;\nrun;\n";
+    for (const std::string method : {"wls", "lswls"}) {
+        const RunResult r = run_velix("proc velix method=" + method + model, {"hs_covariates.csv"});
+        EXPECT_EQ(r.has_message(352, 12), method == "wls") << method << "\n" << r.log;
+        EXPECT_NE(r.log.find("NOTE: The weight matrix is singular at the moments (Intercept, sex), (Intercept, grade):"),
+                  std::string::npos) << r.log;
+        EXPECT_EQ(r.has_message(352, 23), method == "lswls") << method;
+        EXPECT_EQ(r.return_code(), method == "wls" ? 108 : 4) << method << "\n" << r.log;
+    }
+}
+
 TEST(OddInputs, IgnoredProgrammingStatementsTakeNoPart) {
     // The default FACTOR model ignores programming statements: with INEST=
     // their variables once ended the step with 9999, and a constraint on

@@ -415,6 +415,37 @@ TEST(ResultsRuns, BoundOnATiedParameterHasTheReferenceTest) {
     }
 }
 
+// Two bounds that a row ties, ve8 <= 0.3 and ve9 <= 0.3 with ve8 = ve9
+// (and l2, l3 at 0.5): each is held by the other through the tie, so
+// releasing either alone changes nothing.  Both rows are 0 with change 0,
+// as the refit without that one bound shows (the same F), whichever of
+// the two the optimizer keeps among its active constraints and which it
+// finds dependent on them.  Releasing both lowers the chi-square (lavaan's
+// score test of the shared bound is 107.78 for ve8 and ve9): a row that
+// let the other bound go would show that instead.
+TEST(ResultsRuns, EachOfTwoTiedBoundsIsHeldByTheOther) {
+    struct Case { const char* a; const char* b; const char* bound; };
+    for (const Case& c : {Case{"ve8", "ve9", "0.3"}, Case{"l2", "l3", "0.5"}}) {
+        const std::string a = c.a, b = c.b, tie = "lincon " + a + " - " + b + " = 0;\n";
+        auto bounds = [&](const std::string& names) { return "bounds " + names + " <= " + c.bound + ";\n"; };
+        SCOPED_TRACE(a + " = " + b);
+        const RunResult r = run_velix(default_program("ml", bounds(a + " " + b) + tie), {"hs.csv"});
+        const RunResult free = run_velix(default_program("ml", tie), {"hs.csv"});
+        ASSERT_EQ(r.exitStatus, 0) << r.log;
+        ASSERT_EQ(free.exitStatus, 0) << free.log;
+        EXPECT_LT(final_f(free), 0.99 * final_f(r)) << "the bounds should matter together";
+        const JsonValue& t = r.table(0, "LagrangeBoundary");
+        for (const auto& [released, kept] : {std::pair{a, b}, std::pair{b, a}}) {
+            const RunResult refit = run_velix(default_program("ml", bounds(kept) + tie), {"hs.csv"});
+            ASSERT_EQ(refit.exitStatus, 0) << refit.log;
+            expect_close(final_f(refit), final_f(r), 1e-7, "F of the refit without the bound of " + released);
+            const size_t row = boundary_row(t, released);
+            EXPECT_EQ(cell(t, row, "ChiSq").number(), 0.0) << released;
+            EXPECT_EQ(cell(t, row, "Change").number(), 0.0) << released;
+        }
+    }
+}
+
 // The row of a bound releases that bound alone: every other active
 // restriction stays, also those the optimizer found dependent on the rest
 // (a second bound, a row parallel to the bound, an inequality among three
@@ -505,6 +536,40 @@ TEST(ResultsRuns, ReleasedEqualityConstraintsHaveTheReferenceScoreStatistics) {
     for (size_t k = 0; k < 3; ++k) {
         const std::string released = cell(t3, k, "Parameter1").str();  // "[x2:Fvis]"
         expect_close(cell(t3, k, "ChiSq").number(), three.at("release:" + released.substr(1, 2)), 1e-5, released);
+    }
+}
+
+// Away from a minimum (TECHNIQUE=NONE at given values, l2 = l3 = 0.7) the
+// expected changes of a released tie carry the gradient of every other
+// parameter too: they are the Newton step of the model with the tie
+// released, -(C / kappa) g at the same point, C the covariance of the
+// estimates (PCOVES) and g the gradient of that model written with l2 and
+// l3 apart, kappa = 2 / (N - 1).  At a minimum the other parameters' part
+// vanishes, so only such a point tests it.
+TEST(ResultsRuns, ReleasedEqualityChangesAwayFromAMinimumAreTheNewtonStep) {
+    auto start = [](const std::string& name) {
+        const std::map<std::string, double> given = {{"l2", 0.7}, {"l3", 0.7}, {"l5", 1.1}, {"l6", 0.9}, {"l8", 1.2},
+                                                     {"l9", 1.0}, {"vvis", 0.8}, {"vtxt", 0.9}, {"vspd", 0.4},
+                                                     {"cvt", 0.4}, {"cvs", 0.25}, {"cts", 0.15}};
+        const auto it = given.find(name);
+        return it != given.end() ? it->second : 0.3 + 0.05 * (name.back() - '0');  // ve1-ve9
+    };
+    std::string tiedModel = kHsStartModel;
+    tiedModel.replace(tiedModel.find("$l3 Fvis"), 8, "$l2 Fvis");
+    const std::string head = "proc velix data=hs method=ml covariance modification technique=none";
+    const RunResult tied = run_velix(head + ";\n" + with_starts(tiedModel, start) + "run;\n", {"hs.csv"});
+    const RunResult apart = run_velix(head + " pcoves;\n" + with_starts(kHsStartModel, start) + "run;\n", {"hs.csv"});
+    ASSERT_EQ(tied.exitStatus, 0) << tied.log;
+    ASSERT_EQ(apart.exitStatus, 0) << apart.log;
+    const JsonValue& t = tied.table(0, "LagrangeEquality");
+    ASSERT_EQ(t["rows"].size(), 1u);
+    const JsonValue& cov = *matrices(apart, "CovMat").at(0);
+    const auto grad = column_by_parameter(result_table(apart), "GradObj");
+    const double kappa = 2.0 / (301 - 1);
+    for (const auto& [column, parameter] : {std::pair{"Change1", "l2"}, std::pair{"Change2", "l3"}}) {
+        double step = 0.0;
+        for (const auto& [name, g] : grad) step -= at(cov, parameter, name).number() * g / kappa;
+        expect_close(cell(t, 0, column).number(), step, 1e-9, column);
     }
 }
 
