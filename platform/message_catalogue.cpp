@@ -671,7 +671,7 @@ const MessageRow kMessageCatalogue[] = {
     {kMsgProc, 430, "Estimates of Matrix %s"},
     {kMsgProc, 431, "The matrix has no parameter and is not shown."},
     {kMsgProc, 432, "with Standard Errors and t Values"},
-    {kMsgProc, 434, "ERROR: The objective function cannot be evaluated at the start point; the estimation stops."},
+    {kMsgProc, 434, "ERROR: The objective function cannot be evaluated at the start point; the estimation stops. The start values (table \"Optimization Start\") may be too far from a solution: give start values nearer to it in parentheses after the parameter names of the model statements (ve1 (2.5)) or in an INEST= data set."},
     {kMsgProc, 435, "WARNING: Technique %i cannot have its work space; the estimation is repeated with technique %i."},
     {kMsgProc, 436, "ERROR: No optimization technique can have its work space; the model is not estimated."},
     {kMsgProc, 437, "ERROR: The optimization ended without a usable solution (status %i); no results are printed."},
