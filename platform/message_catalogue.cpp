@@ -399,6 +399,8 @@ const MessageRow kMessageCatalogue[] = {
     // 352/145, 352/146: the name, as the model or INRAM= spells it.
     {kMsgProc, 145, "ERROR: Variable %s is not a DATA= variable: the intercept of a model with means is the variable Intercept of the PROC VELIX option AUGMENT."},
     {kMsgProc, 146, "ERROR: Column %s of the INRAM= model is no analysis variable: a model with means is read with the PROC VELIX option AUGMENT."},
+    // 352/147: the statement and what it gives the constant.
+    {kMsgProc, 147, "ERROR: Intercept is the constant 1 of the PROC VELIX option AUGMENT, not a random variable: %s gives it %s."},
     {kMsgProc, 149, "NOTE: Memory is short for a copy of the covariance of the estimates; the Lagrange multiplier tests read it from a utility file."},
     {kMsgProc, 150, "WARNING: There is not enough memory for the Lagrange multiplier tests; they are not computed."},
     {kMsgProc, 151, "WARNING: The covariance matrix of the estimates is not available; no Lagrange multiplier or Wald tests are computed."},
@@ -676,7 +678,7 @@ const MessageRow kMessageCatalogue[] = {
     {kMsgProc, 430, "Estimates of Matrix %s"},
     {kMsgProc, 431, "The matrix has no parameter and is not shown."},
     {kMsgProc, 432, "with Standard Errors and t Values"},
-    {kMsgProc, 434, "ERROR: The objective function cannot be evaluated at the start point; the estimation stops."},
+    {kMsgProc, 434, "ERROR: The objective function cannot be evaluated at the start point; the estimation stops. The start values (table \"Optimization Start\") may be too far from a solution: give start values nearer to it in parentheses after the parameter names of the model statements (ve1 (2.5)) or in an INEST= data set."},
     {kMsgProc, 435, "WARNING: Technique %i cannot have its work space; the estimation is repeated with technique %i."},
     {kMsgProc, 436, "ERROR: No optimization technique can have its work space; the model is not estimated."},
     {kMsgProc, 437, "ERROR: The optimization ended without a usable solution (status %i); no results are printed."},

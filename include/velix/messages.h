@@ -484,6 +484,9 @@ constexpr int32_t kMsgInterceptNeedsAugment = 145;
 // ERROR: Column %s of the INRAM= model is no analysis variable: a model with means is read with the
 // PROC VELIX option AUGMENT.
 constexpr int32_t kMsgInramInterceptNeedsAugment = 146;
+// ERROR: Intercept is the constant 1 of the PROC VELIX option AUGMENT, not a random variable: %s
+// gives it %s.
+constexpr int32_t kMsgInterceptIsConstant = 147;
 // NOTE: Memory is short for a copy of the covariance of the estimates; the Lagrange multiplier
 // tests read it from a utility file.
 constexpr int32_t kMsgLmCovarianceFromFile = 149;

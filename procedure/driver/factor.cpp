@@ -94,6 +94,15 @@ int32_t cosfaci(ProcContext* ctx) {
     const StepView sv = step_view(ctx);
     ModelMatrixTable& mt = *sv.model;
     const int32_t n = sv.sizes->nManifest, k = sv.readers->nFactors;
+    // The common factor model has no term for a constant: under AUGMENT it
+    // would take Intercept for a variable with loadings and a unique
+    // variance, and fit moments about zero as if they were covariances.
+    if (sv.options->interceptVar) {
+        xpmlog(kMsgProc, kMsgInterceptIsConstant, "the FACTOR statement",
+               "loadings and a unique variance (a model with means is written in LINEQS or RAM)");
+        raise_error_level(sv.ctx, kLevelInputError);
+        velix::detail::exit_above(sv.ctx, kLevelStepEnds);
+    }
     mt.termTable[0] = 1;
     if (k > 0) {
         set_matrix(mt, 1, "_F_", kMatGeneral, k);

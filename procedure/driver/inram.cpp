@@ -544,15 +544,21 @@ void ram_statements(const StepView& sv, Statements* st, const std::vector<Stored
         entries.push_back(r);
     };
     std::vector<char> endogenous(static_cast<size_t>(N), 0);
+    // The constant's own moment is the data's, never a model statement.
+    auto constant_moment = [&](const RamRow& e) {
+        return e.row == e.col && is_intercept_name(mats[2].columnNames[e.row - 1]);
+    };
     for (int32_t k = 2; k <= 3; ++k)
         for (const RamRow* e : mats[k].estim) {
+            if (k == 3 && constant_moment(*e)) continue;
             add_entry(k, *e);
             if (k == 2) endogenous[e->row - 1] = 1;
         }
     std::vector<int32_t> exoManifest;
     for (int32_t c = 1; c <= nStored; ++c)
         if (!endogenous[c - 1]) exoManifest.push_back(c);
-    for (const RamRow& zero : unstored_zeros(mats[3], exoManifest)) add_entry(3, zero);
+    for (const RamRow& zero : unstored_zeros(mats[3], exoManifest))
+        if (!constant_moment(zero)) add_entry(3, zero);
     auto* pl = step_array<RamPayload>(1);
     pl->nEntries = static_cast<int32_t>(entries.size());
     pl->entries = step_copy(entries);
@@ -710,12 +716,17 @@ void lineqs_statements(const StepView& sv, Statements* st, const std::vector<Sto
         g.values = step_copy(it.values);
         (e.row == e.col ? stds : covs).push_back(g);
     };
+    // The constant's own moment is the data's, never a model statement.
+    auto constant_moment = [&](const RamRow& e) {
+        return e.row == e.col && is_intercept_name(names[nEndo + e.row - 1]);
+    };
     for (const RamRow* e : mats[4].estim)
-        if (exoUsed[e->row - 1] && exoUsed[e->col - 1]) variance_group(*e);
+        if (exoUsed[e->row - 1] && exoUsed[e->col - 1] && !constant_moment(*e)) variance_group(*e);
     std::vector<int32_t> exoManifest;
     for (int32_t c = 1; c <= mats[4].rows; ++c)
         if (exoUsed[c - 1] && manifest_index(sv, names[nEndo + c - 1]) >= 0) exoManifest.push_back(c);
-    for (const RamRow& zero : unstored_zeros(mats[4], exoManifest)) variance_group(zero);
+    for (const RamRow& zero : unstored_zeros(mats[4], exoManifest))
+        if (!constant_moment(zero)) variance_group(zero);
     for (int mode = 0; mode < 2; ++mode) {
         const auto& groups = mode == 0 ? stds : covs;
         if (groups.empty()) continue;

@@ -354,6 +354,14 @@ void note_data_variables_as_error_terms(const StepView& sv, const LineqsPayload&
     }
 }
 
+// Whether manifest variable mi is the Intercept of AUGMENT, the constant 1,
+// which the model may use as a predictor but never explain or vary: an
+// equation or a variance would make it a random variable, and the fit
+// would then be one of moments that no model with means has.
+bool is_constant(const StepView& sv, int32_t mi) {
+    return sv.options->interceptVar && mi >= 0 && mi == sv.sizes->nManifest - 1;
+}
+
 // Checks the dependent variables and their right-hand sides, and finds the
 // equation of each DATA= dependent (*depManifest) and the equations of the
 // latent F dependents in order (*latentEndoEq).
@@ -370,7 +378,11 @@ void check_dependents(const StepView& sv, const LineqsPayload& eq, std::vector<i
                 raise_error_level(sv.ctx, kLevelInputError);
             }
         int32_t mi = manifest_index(sv, sv.sizes->nManifest, d);
-        if (mi >= 0) {
+        if (is_constant(sv, mi)) {
+            xpmlog(kMsgProc, kMsgInterceptIsConstant, "the LINEQS statement", "an equation");
+            xpmplace(line_of(eq, e), str(d).c_str());
+            raise_error_level(sv.ctx, kLevelInputError);
+        } else if (mi >= 0) {
             (*depManifest)[static_cast<size_t>(mi)] = e;
         } else if (first_upper(d) == 'F') {
             latentEndoEq->insert(latentEndoEq->begin(), e);
@@ -701,6 +713,14 @@ void write_phi_pattern(const StepView& sv, const LineqsVariables& v, const Varia
                     if (x < 0) {
                         xpmlog(kMsgProc, mode == 0 ? kMsgStdNotExogenous : kMsgCovNotExogenous,
                                str(a.names[k]).c_str());
+                        xpmplace(g.line, str(a.names[k]).c_str());
+                        raise_error_level(sv.ctx, kLevelInputError);
+                        bad = true;
+                        continue;
+                    }
+                    if (mode == 0 && x < static_cast<int32_t>(v.exoManifest.size()) &&
+                        is_constant(sv, manifest_index(sv, sv.sizes->nManifest, a.names[k]))) {
+                        xpmlog(kMsgProc, kMsgInterceptIsConstant, "the STD statement", "a variance");
                         xpmplace(g.line, str(a.names[k]).c_str());
                         raise_error_level(sv.ctx, kLevelInputError);
                         bad = true;

@@ -103,6 +103,16 @@ void read_items(const StepView& sv, const RamPayload* pl, RamItems* items) {
             raise_error_level(sv.ctx, kLevelInputError);
             continue;
         }
+        // The Intercept of AUGMENT, the last manifest variable, is the
+        // constant 1: a path into it or a variance of it would make it a
+        // random variable.
+        if (sv.options->interceptVar && r == n0 && (internal == 2.0 || c == n0)) {
+            xpmlog(kMsgProc, kMsgInterceptIsConstant, "the RAM statement",
+                   internal == 2.0 ? "a path that points to it" : "a variance");
+            xpmplace(it.line, nullptr);
+            raise_error_level(sv.ctx, kLevelInputError);
+            continue;
+        }
         if (*sv.errorLevel > kLevelWarning) continue;
         const int32_t k = static_cast<int32_t>(internal);
         items->matrixOf[i] = k;

@@ -95,8 +95,11 @@ void cosiset(ProcContext* ctx) {
             const int32_t p = std::abs(sv.elements->parameter[found]);
             double& v = sv.elements->value[found];
             if (p > 0) {
-                v = s;
-                sv.nlp->param.x[p - 1] = s;
+                // A start value the statements or INEST= give is the start
+                // under every method: WLS and DWLS, which estimate the
+                // block, may end elsewhere from the sample values.
+                if (wzmis(v)) v = s;
+                sv.nlp->param.x[p - 1] = v;
                 ++sv.moments->modelDf;
             } else if (wzmis(v)) {
                 v = s;

@@ -127,14 +127,19 @@ void cosines(ProcContext* ctx) {
     //   2. start moments and maps; latent rows by the equations
     //   3. latent moments: instrumental variables (else principal factors), composites
     //   4. coefficients: pooled or two-stage, then per equation
-    //   5. error variances; the values reach the start vector
+    //   5. error variances; intercepts and means (a model with means runs
+    //      steps 2-5 on the covariances about the means); the values reach
+    //      the start vector
     if (ctx->input.inestUsed || !ctx->readers.equationModel || !any_missing(ctx)) return;
     StartWork w;
     if (!start_work(ctx, &w)) return;
+    MeanStartWork means;
+    centre_for_means(&w, &means);
     getcov(&w);
     // A failed note call stops the cascade where it stands.
     const bool notesOk = (w.order == w.n || latent_steps(&w)) && (w.skipCoefficients || coefficient_steps(&w));
     if (notesOk) variance_steps(&w);
+    mean_starts(&w, means);
     values_to_start_vector(ctx);
 }
 

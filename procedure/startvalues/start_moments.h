@@ -144,6 +144,30 @@ double tol_in_units(double tol, int32_t n, const double* a);
 // False when a pivot is not above tol.
 bool cholesky_solve(int32_t k, double tol, std::vector<double> a, std::vector<double>* b);
 
+// The elements on the constant of a model with means, set aside while the
+// cascade runs on the covariances about the means (mean_starts.cpp).
+struct MeanStartWork {
+    int32_t at = -1;              // position of the constant, -1 when the model has none
+    std::vector<double> means;    // [at] the sample means of the other manifest variables
+    std::vector<int32_t> elements;  // paths from the constant and covariances with it
+    std::vector<double> saved;      // their values before the cascade (missing = to estimate)
+};
+
+// Turns the manifest moments of w about zero into covariances about the
+// means, the constant uncorrelated with its own moment kept, and sets the
+// elements on the constant to 0 for the cascade.  Does nothing for a model
+// without the constant of AUGMENT.
+//   w  in-out  the start moments and element values
+//   m  out     the means and the elements set aside
+void centre_for_means(StartWork* w, MeanStartWork* m);
+
+// Gives the elements on the constant their values back and estimates the
+// missing ones by least squares from the sample means, the other element
+// values as the cascade left them.
+//   w  in-out  element values
+//   m  in      what centre_for_means set aside
+void mean_starts(StartWork* w, const MeanStartWork& m);
+
 // The estimators of the cascade, each on the shared work (in-out: the
 // missing element values of free parameters and the entries of s).
 // Results as the cascade reads them: 0 success, nonzero nothing assigned or

@@ -452,5 +452,42 @@ TEST_F(MeanStructure, OutstatRowsAfterTheFitAreThoseOfTheDataVariables) {
     }
 }
 
+
+// The constant of AUGMENT takes part in a model only as a predictor and
+// through its covariances: a variance, an equation, a path that points to
+// it or a factor model's loadings would fit moments that no model with
+// means has (the growth curve above with `Intercept = 2` in its STD list
+// gave a chi-square of 84.8 on 6 df where the model is 8.07 on 5).  Each is
+// an error that names the statement.
+TEST(ConstantOfAugment, IsNeverARandomVariable) {
+    const std::string head = "proc velix data=demo_growth method=ml covariance augment;\nvar t1-t4;\n";
+    std::string variance = kGrowth, equation = kGrowth;
+    variance.replace(variance.find("DFi DFs = vi vs;"), 16, "DFi DFs = vi vs, Intercept = 2;");
+    equation.replace(equation.find("+ DFs;"), 6, "+ DFs, Intercept = a Fi + E9;");
+    equation.replace(equation.find("vi vs;"), 6, "vi vs, E9 = v9;");
+    // t1-t4 are 1-4, Intercept 5, Fi 6 and Fs 7.
+    const std::string ram =
+        "ram 1 1 6 1.0, 1 2 6 1.0, 1 2 7 1.0, 1 3 6 1.0, 1 3 7 2.0, 1 4 6 1.0, 1 4 7 3.0, 1 6 5 mi, 1 7 5 ms,\n"
+        "    2 1 1 ve1, 2 2 2 ve2, 2 3 3 ve3, 2 4 4 ve4, 2 6 6 vi, 2 7 7 vs, 2 7 6 cis";
+    const struct {
+        std::string model, gives;
+    } cases[] = {
+        {variance, "the STD statement gives it a variance."},
+        {equation, "the LINEQS statement gives it an equation."},
+        {ram + ", 1 5 6 a;\nrun;\n", "the RAM statement gives it a path that points to it."},
+        {ram + ", 2 5 5 2.0;\nrun;\n", "the RAM statement gives it a variance."},
+        {"factor n=1;\nrun;\n", "the FACTOR statement gives it loadings and a unique variance"},
+    };
+    for (const auto& c : cases) {
+        const RunResult r = run_velix(head + c.model, {"demo_growth.csv"});
+        EXPECT_EQ(r.exitStatus, 2) << c.model << r.log;
+        EXPECT_NE(r.log.find("ERROR: Intercept is the constant 1 of the PROC VELIX option AUGMENT, not a random "
+                             "variable: " + c.gives),
+                  std::string::npos)
+            << c.model << r.log;
+        EXPECT_TRUE(r.items(0, "factoid", "Fit").empty()) << c.model;
+    }
+}
+
 }  // namespace
 }  // namespace velix::test

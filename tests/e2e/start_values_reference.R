@@ -1,0 +1,60 @@
+# Reference numbers of start_values_test.cpp, from lavaan 0.6.14 (run from
+# the top of the tree; writes the data sets into tests/fixtures and the
+# numbers into tests/fixtures/start_values_reference.csv).
+#
+# 1. Growth curves with means fitted from default start values: linear and
+#    quadratic, with and without covariates, on the data as given (not
+#    centred): nlme's Orthodont (27 children, distance at ages 8 to 14,
+#    wide), lavaan's Demo.growth, and Demo.growth with 20 added to every
+#    variable.  growth() with its default likelihood (N, as AUGMENT).
+# 2. A WLS path model of FacialBurns (N = 77, the exogenous block
+#    estimated: fixed.x = FALSE): its estimates, which the test gives as
+#    start values, and its chi-square, the fit at that point.
+library(lavaan)
+library(nlme)
+
+o <- as.data.frame(Orthodont)
+w <- reshape(o[, c("distance", "age", "Subject", "Sex")], idvar = c("Subject", "Sex"),
+             timevar = "age", direction = "wide")
+orthodont <- data.frame(d8 = w$distance.8, d10 = w$distance.10, d12 = w$distance.12,
+                        d14 = w$distance.14, male = as.integer(w$Sex == "Male"))
+write.csv(orthodont, "tests/fixtures/orthodont.csv", row.names = FALSE, quote = FALSE)
+growth20 <- Demo.growth[, c("t1", "t2", "t3", "t4", "x1", "x2")] + 20
+write.csv(growth20, "tests/fixtures/demo_growth_plus20.csv", row.names = FALSE, quote = FALSE)
+write.csv(FacialBurns, "tests/fixtures/facialburns.csv", row.names = FALSE, quote = FALSE)
+
+curve <- function(y, quadratic) {
+  s <- paste0("i =~ ", paste0("1*", y, collapse = " + "),
+              "\ns =~ ", paste0(0:3, "*", y, collapse = " + "))
+  if (quadratic) s <- paste0(s, "\nq =~ ", paste0(c(0, 1, 4, 9), "*", y, collapse = " + "))
+  s
+}
+rows <- list()
+add <- function(name, model, data) {
+  fit <- growth(model, data)
+  est <- parameterEstimates(fit)
+  mean_of <- function(f) est$est[est$lhs == f & est$op == "~1"]
+  rows[[length(rows) + 1]] <<- data.frame(case = name, key = c("chisq", "df", "mi", "ms"),
+                                          value = c(fitMeasures(fit, c("chisq", "df")), mean_of("i"), mean_of("s")))
+}
+ty <- c("t1", "t2", "t3", "t4")
+dy <- c("d8", "d10", "d12", "d14")
+for (d in c("growth", "growth20")) {
+  data <- if (d == "growth") Demo.growth else growth20
+  add(paste0(d, "_linear"), curve(ty, FALSE), data)
+  add(paste0(d, "_linear_x"), paste0(curve(ty, FALSE), "\ni + s ~ x1 + x2"), data)
+  add(paste0(d, "_quadratic"), curve(ty, TRUE), data)
+  add(paste0(d, "_quadratic_x"), paste0(curve(ty, TRUE), "\ni + s ~ x1 + x2"), data)
+}
+add("orthodont_linear", curve(dy, FALSE), orthodont)
+add("orthodont_linear_x", paste0(curve(dy, FALSE), "\ni + s ~ male"), orthodont)
+add("orthodont_quadratic", curve(dy, TRUE), orthodont)
+
+burns <- sem("HADS ~ Age + TBSA + RUM
+              Selfesteem ~ HADS + Age + TBSA", FacialBurns, estimator = "WLS", fixed.x = FALSE)
+est <- unclass(coef(burns))
+rows[[length(rows) + 1]] <- data.frame(case = "burns_wls", key = c("chisq", names(est)),
+                                       value = c(fitMeasures(burns, "chisq"), est))
+out <- do.call(rbind, rows)
+out$value <- sprintf("%.15g", out$value)
+write.csv(out, "tests/fixtures/start_values_reference.csv", row.names = FALSE, quote = FALSE)

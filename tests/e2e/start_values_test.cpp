@@ -1,0 +1,142 @@
+// Start values as users meet them.  Growth curves with means (AUGMENT)
+// fitted from the default start values reach lavaan's fit: linear and
+// quadratic curves, with and without covariates, on data far from their
+// origin as given (Orthodont, mean distance about 24; Demo.growth, and the
+// same with 20 added to every variable).  A start value the statements give
+// to the exogenous block is the start under WLS, which estimates the block:
+// at lavaan's WLS estimates the chi-square is lavaan's.  Reference numbers:
+// start_values_reference.R beside this file (lavaan 0.6.14), written to
+// tests/fixtures/start_values_reference.csv.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "harness.h"
+
+namespace velix::test {
+namespace {
+
+// At the default stopping criteria the chi-squares agree to about 1e-8 and
+// the means to about 1e-5 (relative).
+constexpr double kChiSquareTol = 1e-6, kMeanTol = 1e-4;
+
+std::map<std::string, double> reference(const std::string& name) {
+    return reference_rows("start_values_reference.csv", name);
+}
+
+void expect_relative(double got, double want, double tol, const std::string& what) {
+    EXPECT_NEAR(got, want, tol * std::fmax(1.0, std::fabs(want))) << what;
+}
+
+// The equations of a growth curve over four occasions y, with the latent
+// intercept and slope (and quadratic term) and their means; `covariates`
+// predict the intercept and the slope.
+std::string growth_curve(const std::vector<std::string>& y, bool quadratic, const std::string& covariates) {
+    std::string s = "lineqs ";
+    for (int t = 0; t < 4; ++t) {
+        s += y[static_cast<size_t>(t)] + " = 1.0 Fi";
+        if (t > 0) s += " + " + std::to_string(t) + ".0 Fs";
+        if (t > 0 && quadratic) s += " + " + std::to_string(t * t) + ".0 Fq";
+        s += " + E" + std::to_string(t + 1) + ",\n       ";
+    }
+    std::string bi, bs;
+    int k = 0;
+    for (size_t at = 0; at < covariates.size();) {
+        const size_t end = std::min(covariates.find(' ', at), covariates.size());
+        const std::string x = covariates.substr(at, end - at);
+        ++k;
+        bi += " + b" + std::to_string(k) + " " + x;
+        bs += " + c" + std::to_string(k) + " " + x;
+        at = end + 1;
+    }
+    s += "Fi = mi Intercept" + bi + " + DFi, Fs = ms Intercept" + bs + " + DFs";
+    if (quadratic) s += ", Fq = mq Intercept + DFq";
+    s += ";\nstd E1-E4 = ve1-ve4, DFi DFs = vi vs";
+    if (quadratic) s += ", DFq = vq";
+    s += ";\ncov DFi DFs = cis";
+    // lavaan's growth() leaves the quadratic term of a curve with
+    // covariates uncorrelated with the other two, which are endogenous.
+    if (quadratic && covariates.empty()) s += ", DFq DFi = ciq, DFq DFs = csq";
+    return s + ";\nrun;\n";
+}
+
+TEST(StartValues, GrowthCurvesWithMeansReachTheFitFromTheDefaultStart) {
+    const std::vector<std::string> t = {"t1", "t2", "t3", "t4"}, d = {"d8", "d10", "d12", "d14"};
+    struct Case {
+        std::string name, data, vars, model;
+    };
+    std::vector<Case> cases;
+    for (const std::string data : {"demo_growth", "demo_growth_plus20"}) {
+        const std::string prefix = data == "demo_growth" ? "growth" : "growth20";
+        cases.push_back({prefix + "_linear", data, "t1-t4", growth_curve(t, false, "")});
+        cases.push_back({prefix + "_linear_x", data, "t1-t4 x1 x2", growth_curve(t, false, "x1 x2")});
+        cases.push_back({prefix + "_quadratic", data, "t1-t4", growth_curve(t, true, "")});
+        cases.push_back({prefix + "_quadratic_x", data, "t1-t4 x1 x2", growth_curve(t, true, "x1 x2")});
+    }
+    cases.push_back({"orthodont_linear", "orthodont", "d8 d10 d12 d14", growth_curve(d, false, "")});
+    cases.push_back({"orthodont_linear_x", "orthodont", "d8 d10 d12 d14 male", growth_curve(d, false, "male")});
+    cases.push_back({"orthodont_quadratic", "orthodont", "d8 d10 d12 d14", growth_curve(d, true, "")});
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto r = run_velix("proc velix data=" + c.data + " method=ml covariance augment;\nvar " + c.vars +
+                                     ";\n" + c.model,
+                                 {c.data + ".csv"});
+        ASSERT_EQ(r.exitStatus, 0) << r.log;
+        const auto ref = reference(c.name);
+        const auto fit = factoid_values(*r.items(0, "factoid", "Fit").at(0));
+        expect_relative(fit.at("Chi-Square"), ref.at("chisq"), kChiSquareTol, "chi-square");
+        EXPECT_EQ(fit.at("Chi-Square DF"), ref.at("df"));
+        const auto estimates = column_by_parameter(result_table(r), "Estimate");
+        expect_relative(estimates.at("mi"), ref.at("mi"), kMeanTol, "mi");
+        expect_relative(estimates.at("ms"), ref.at("ms"), kMeanTol, "ms");
+    }
+}
+
+// A start point the objective cannot be evaluated at (a covariance of the
+// latent intercept and slope far beyond their variances, which leaves the
+// implied moments indefinite) says what to do about it.
+TEST(StartValues, AStartPointWithoutAnObjectiveNamesTheStartValues) {
+    std::string model = growth_curve({"d8", "d10", "d12", "d14"}, false, "");
+    model.replace(model.find("vi vs;"), 6, "vi (1) vs (1);");
+    model.replace(model.find("= cis"), 5, "= cis (1e4)");
+    const auto r = run_velix("proc velix data=orthodont method=ml covariance augment;\nvar d8 d10 d12 d14;\n" + model,
+                             {"orthodont.csv"});
+    EXPECT_EQ(r.return_code(), 108) << r.log;
+    EXPECT_NE(r.log.find("give start values nearer to it in parentheses after the parameter names"),
+              std::string::npos)
+        << r.log;
+}
+
+// lavaan's WLS estimates of a path model whose exogenous block WLS
+// estimates, given as start values with TECHNIQUE=NONE: the fit is
+// evaluated where the statements start it, so its chi-square is lavaan's.
+TEST(StartValues, StartValuesOfTheExogenousBlockAreTheStartUnderWls) {
+    const auto ref = reference("burns_wls");
+    auto v = [&](const char* key) {
+        char text[32];
+        std::snprintf(text, sizeof text, "%.15g", ref.at(key));
+        return std::string(" (") + text + ")";
+    };
+    const std::string program =
+        "proc velix data=facialburns method=wls covariance technique=none;\n"
+        "var Selfesteem HADS Age TBSA RUM;\n"
+        "lineqs HADS = b1" + v("HADS~Age") + " Age + b2" + v("HADS~TBSA") + " TBSA + b3" + v("HADS~RUM") +
+        " RUM + E1,\n  Selfesteem = c1" + v("Selfesteem~HADS") + " HADS + c2" + v("Selfesteem~Age") +
+        " Age + c3" + v("Selfesteem~TBSA") + " TBSA + E2;\n"
+        "std E1 = ve1" + v("HADS~~HADS") + ", E2 = ve2" + v("Selfesteem~~Selfesteem") + ", Age = vA" +
+        v("Age~~Age") + ", TBSA = vT" + v("TBSA~~TBSA") + ", RUM = vR" + v("RUM~~RUM") + ";\n"
+        "cov Age TBSA = cAT" + v("Age~~TBSA") + ", Age RUM = cAR" + v("Age~~RUM") + ", TBSA RUM = cTR" +
+        v("TBSA~~RUM") + ";\nrun;\n";
+    const auto r = run_velix(program, {"facialburns.csv"});
+    ASSERT_EQ(r.exitStatus, 0) << r.log;
+    const auto fit = factoid_values(*r.items(0, "factoid", "Fit").at(0));
+    expect_relative(fit.at("Chi-Square"), ref.at("chisq"), 1e-7, "chi-square at lavaan's estimates");
+}
+
+}  // namespace
+}  // namespace velix::test
