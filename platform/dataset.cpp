@@ -547,6 +547,13 @@ std::string file_taken_error(const std::string& role, const std::string& name, c
                           other->name.c_str(), other->type.c_str(), path.c_str());
 }
 
+// The folders the written outputs `files` are put in.
+std::vector<std::string> output_folders(const std::vector<OutputFile>& files) {
+    std::vector<std::string> folders;
+    for (const OutputFile& f : files) folders.push_back(f.folder());
+    return folders;
+}
+
 HostDataSet* adopt(std::unique_ptr<HostDataSet> data) {
     HostDataSet* raw = data.get();
     step_sets().open.push_back(std::move(data));
@@ -703,9 +710,14 @@ bool dataset_commit_outputs(int returnCode) {
             ok = false;
         }
     }
-    // A stop asked for before the renames leaves every file as it was; one
-    // that comes during them waits until all are in place: never a mix
-    // (only a kill, which cannot wait, may leave one, each file whole).
+    // Another run's commit to the same folders is waited for, and waits
+    // for this one: each step's outputs come from one run.
+    FolderLocks locks;
+    if (ok) ok = locks.take(output_folders(files));
+    // A stop asked for before the renames (during that wait too) leaves
+    // every file as it was; one that comes during them waits until all are
+    // in place: never a mix (only a kill, which cannot wait, may leave one,
+    // each file whole).
     if (stop_signal() != 0) ok = false;
     if (ok && put_in_place(ready, &files)) {
         // The step's return code will say that it was stopped, which

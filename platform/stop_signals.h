@@ -29,6 +29,11 @@ int stop_signal();
 // timeout bounds the wait when the signal came just before it began.
 bool wait_readable(int fd);
 
+// Takes an exclusive advisory lock (flock) on the open file `fd`, waiting
+// while another process holds one and no stop signal is received: false
+// at a stop.  true also where the file system gives no such lock.
+bool wait_for_lock(int fd);
+
 // Its name ("SIGTERM"); "a signal" for any other number.
 const char* stop_signal_name(int signal);
 
