@@ -554,6 +554,27 @@ std::vector<std::string> output_folders(const std::vector<OutputFile>& files) {
     return folders;
 }
 
+// Whether an output of `role` may be named `name` (quoted: a path): not
+// an empty path, nor a folder ("."), which could only fail once the step
+// has run; *error says why not.
+bool output_name_usable(const std::string& name, bool quoted, const std::string& role, std::string* error) {
+    if (quoted && name.empty()) {
+        *error = format_message(kMsgHost, kMsgHostOutputEmptyName, role.c_str(), role.c_str(), role.c_str());
+        return false;
+    }
+    const std::filesystem::path path = dataset_path(name, quoted);
+    const std::string last = path.filename().string();
+    std::error_code ec;
+    if (last.empty() || last == "." || last == ".." || std::filesystem::is_directory(path, ec)) {
+        const std::string folder = path.lexically_normal().string();
+        const std::string inside = (path / "est.csv").lexically_normal().string();
+        *error = format_message(kMsgHost, kMsgHostOutputNamesFolder, role.c_str(), name.c_str(), folder.c_str(),
+                                role.c_str(), inside.c_str());
+        return false;
+    }
+    return true;
+}
+
 HostDataSet* adopt(std::unique_ptr<HostDataSet> data) {
     HostDataSet* raw = data.get();
     step_sets().open.push_back(std::move(data));
@@ -610,6 +631,7 @@ HostDataSet* dataset_open_input(const std::string& name, bool quoted,
 
 HostDataSet* dataset_create_output(const std::string& name, bool quoted,
                                    const DataSetOptions& options, std::string* error) {
+    if (!output_name_usable(name, quoted, options.role, error)) return nullptr;
     auto data = std::make_unique<HostDataSet>();
     data->name = name;
     data->path = dataset_path(name, quoted);

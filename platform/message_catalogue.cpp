@@ -180,6 +180,10 @@ const MessageRow kMessageCatalogue[] = {
     {kMsgHost, 111, "WARNING: The second name %s of the earlier file of output data set %s could not be removed (%s)."},
     // 100/112: the output data sets of the step, separated by ", ".
     {kMsgHost, 112, "NOTE: The output data sets of the step (%s) were put in place: the stop came while they were being renamed."},
+    // 100/125: the role (with its "="), three times.
+    {kMsgHost, 125, "%s\"\" names no file: an output data set is named (%sest) or a file by its path in quotes (%s\"est.csv\")"},
+    // 100/126: the role (with its "="), the name, the folder, the role, a file in the folder.
+    {kMsgHost, 126, "%s\"%s\" names the folder %s, not a file: an output data set is a file in it (%s\"%s\")"},
 
     // BY-group synchronisation: name and label (" (label)", or empty) of
     // DATA=, then of the other data set.

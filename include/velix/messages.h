@@ -207,6 +207,11 @@ constexpr int32_t kMsgHostSecondNameLeft = 111;
 // NOTE: The output data sets of the step (%s) were put in place: the stop came while they were being
 // renamed.
 constexpr int32_t kMsgHostOutputsInPlaceAtStop = 112;
+// %s"" names no file: an output data set is named (%sest) or a file by its path in quotes
+// (%s"est.csv")
+constexpr int32_t kMsgHostOutputEmptyName = 125;
+// %s"%s" names the folder %s, not a file: an output data set is a file in it (%s"%s")
+constexpr int32_t kMsgHostOutputNamesFolder = 126;
 
 // ---- BY-group synchronisation of two data sets (kMsgSync) ----
 // WARNING: The BY groups of data set %s%s do not match those of data set %s%s.

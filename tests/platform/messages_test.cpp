@@ -162,6 +162,8 @@ TEST(MessageCatalogue, RowsAreUniqueSortedAndWellFormed) {
         {line(kMsgHostOutputReplacesMoments, "OUTEST=", "d", "DATA=", "e", "COV", "p"), "OUTEST= data set d would replace DATA= data set e, the TYPE=COV data the step analyses (p); only OUTSTAT= may replace the moments of DATA= (TYPE CORR, COV, UCORR, UCOV or SYMATRIX)"},
         {line(kMsgHostSecondNameLeft, "k", "d", "w"), "WARNING: The second name k of the earlier file of output data set d could not be removed (w)."},
         {line(kMsgHostOutputsInPlaceAtStop, "d, e"), "NOTE: The output data sets of the step (d, e) were put in place: the stop came while they were being renamed."},
+        {line(kMsgHostOutputEmptyName, "OUTSTAT=", "OUTSTAT=", "OUTSTAT="), "OUTSTAT=\"\" names no file: an output data set is named (OUTSTAT=est) or a file by its path in quotes (OUTSTAT=\"est.csv\")"},
+        {line(kMsgHostOutputNamesFolder, "OUTEST=", "f", "./f", "OUTEST=", "./f/est.csv"), "OUTEST=\"f\" names the folder ./f, not a file: an output data set is a file in it (OUTEST=\"./f/est.csv\")"},
     };
     for (const auto& [got, expected] : lines) EXPECT_EQ(got, expected);
     for (size_t i = 0; i < kMessageCatalogueSize; ++i) {
