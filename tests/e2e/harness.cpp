@@ -15,6 +15,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <csignal>
 #include <cmath>
 #include <cstdlib>
@@ -72,8 +73,12 @@ bool install_sync_gate(int to) {
     };
     sock_fprog program{static_cast<unsigned short>(sizeof filter / sizeof filter[0]), filter};
     if (::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0) return false;
-    const long gate = ::syscall(SYS_seccomp, SECCOMP_SET_MODE_FILTER,
-                                SECCOMP_FILTER_FLAG_NEW_LISTENER | SECCOMP_FILTER_FLAG_WAIT_KILLABLE_RECV, &program);
+    long gate = ::syscall(SYS_seccomp, SECCOMP_SET_MODE_FILTER,
+                          SECCOMP_FILTER_FLAG_NEW_LISTENER | SECCOMP_FILTER_FLAG_WAIT_KILLABLE_RECV, &program);
+    // Before Linux 5.19 a signal ends the wait, and the fsync, begun
+    // again after the handler, waits anew: the stop is taken all the same.
+    if (gate < 0 && errno == EINVAL)
+        gate = ::syscall(SYS_seccomp, SECCOMP_SET_MODE_FILTER, SECCOMP_FILTER_FLAG_NEW_LISTENER, &program);
     if (gate < 0) return false;
     DescriptorMessage m;
     cmsghdr* c = CMSG_FIRSTHDR(&m.msg);
