@@ -6,11 +6,12 @@
 // at each observation it reads or scans, the step runner before each item
 // of the program and before it renames outputs into place.  A data set's
 // reading waits for a pipe's writer or its next bytes only while no stop
-// was asked for (wait_readable).  SIGXFSZ (a file-size limit) is ignored,
-// so that the write that passes the limit fails and is reported like a
-// full disk; so is SIGPIPE (a reader of the listing or the log that closed
-// its pipe), so that the write fails with EPIPE and the output is reported
-// lost.
+// was asked for (wait_readable), and a step's commit of its outputs waits
+// for another run's commit to the same folders likewise (wait_for_lock).
+// SIGXFSZ (a file-size limit) is ignored, so that the write that passes
+// the limit fails and is reported like a full disk; so is SIGPIPE (a
+// reader of the listing or the log that closed its pipe), so that the
+// write fails with EPIPE and the output is reported lost.
 #pragma once
 
 namespace velix::platform {

@@ -3,8 +3,8 @@
 // written or before the log is opened, an output that would replace the
 // step's data or cannot replace its file, a listing whose reader went
 // away, an output path that cannot be opened, errors outside any step and
-// a step whose only fault is one ERROR line; and outputs named through
-// symbolic links.  Earlier files must stay
+// a step whose only fault is one ERROR line; outputs named through
+// symbolic links; and two runs at once that write the same outputs.  Earlier files must stay
 // byte for byte as they were, no scratch file may be left, the log must
 // say what happened in one ERROR line, and the exit status must be the
 // documented one (and agree with the run's return code in the JSON
