@@ -586,6 +586,34 @@ std::string file_taken_error(const std::string& role, const std::string& name, c
                           other->name.c_str(), other->type.c_str(), path.c_str());
 }
 
+// The folders the written outputs `files` are put in.
+std::vector<std::string> output_folders(const std::vector<OutputFile>& files) {
+    std::vector<std::string> folders;
+    for (const OutputFile& f : files) folders.push_back(f.folder());
+    return folders;
+}
+
+// Whether an output of `role` may be named `name` (quoted: a path): not
+// an empty path, nor a folder ("."), which could only fail once the step
+// has run; *error says why not.
+bool output_name_usable(const std::string& name, bool quoted, const std::string& role, std::string* error) {
+    if (quoted && name.empty()) {
+        *error = format_message(kMsgHost, kMsgHostOutputEmptyName, role.c_str(), role.c_str(), role.c_str());
+        return false;
+    }
+    const std::filesystem::path path = dataset_path(name, quoted);
+    const std::string last = path.filename().string();
+    std::error_code ec;
+    if (last.empty() || last == "." || last == ".." || std::filesystem::is_directory(path, ec)) {
+        const std::string folder = path.lexically_normal().string();
+        const std::string inside = (path / "est.csv").lexically_normal().string();
+        *error = format_message(kMsgHost, kMsgHostOutputNamesFolder, role.c_str(), name.c_str(), folder.c_str(),
+                                role.c_str(), inside.c_str());
+        return false;
+    }
+    return true;
+}
+
 HostDataSet* adopt(std::unique_ptr<HostDataSet> data) {
     HostDataSet* raw = data.get();
     step_sets().open.push_back(std::move(data));
@@ -665,6 +693,7 @@ HostDataSet* dataset_open_input(const std::string& name, bool quoted,
 
 HostDataSet* dataset_create_output(const std::string& name, bool quoted,
                                    const DataSetOptions& options, std::string* error) {
+    if (!output_name_usable(name, quoted, options.role, error)) return nullptr;
     auto data = std::make_unique<HostDataSet>();
     data->name = name;
     data->path = dataset_path(name, quoted);
@@ -765,9 +794,14 @@ bool dataset_commit_outputs(int returnCode) {
             ok = false;
         }
     }
-    // A stop asked for before the renames leaves every file as it was; one
-    // that comes during them waits until all are in place: never a mix
-    // (only a kill, which cannot wait, may leave one, each file whole).
+    // Another run's commit to the same folders is waited for, and waits
+    // for this one: each step's outputs come from one run.
+    FolderLocks locks;
+    if (ok) ok = locks.take(output_folders(files));
+    // A stop asked for before the renames (during that wait too) leaves
+    // every file as it was; one that comes during them waits until all are
+    // in place: never a mix (only a kill, which cannot wait, may leave one,
+    // each file whole).
     if (stop_signal() != 0) ok = false;
     if (ok && put_in_place(ready, &files)) {
         // The step's return code will say that it was stopped, which

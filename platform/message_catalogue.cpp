@@ -186,6 +186,10 @@ const MessageRow kMessageCatalogue[] = {
     {kMsgHost, 114, "%s, which is not a TYPE: a data set's TYPE is one of %s (raw data has none)"},
     // 100/115: the option as written, the data set, twice.
     {kMsgHost, 115, "Data-set option %s of %s is not known: TYPE= is the one option a data set takes, as in %s(type=cov)"},
+    // 100/125: the role (with its "="), three times.
+    {kMsgHost, 125, "%s\"\" names no file: an output data set is named (%sest) or a file by its path in quotes (%s\"est.csv\")"},
+    // 100/126: the role (with its "="), the name, the folder, the role, a file in the folder.
+    {kMsgHost, 126, "%s\"%s\" names the folder %s, not a file: an output data set is a file in it (%s\"%s\")"},
 
     // BY-group synchronisation: name and label (" (label)", or empty) of
     // DATA=, then of the other data set.

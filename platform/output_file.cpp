@@ -4,19 +4,24 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <system_error>
+#include <tuple>
 #include <vector>
 
 #include <fcntl.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include "platform/messages.h"
 #include "platform/spill.h"
+#include "platform/stop_signals.h"
 #include "velix/codes.h"
 #include "velix/messages.h"
 
@@ -36,22 +41,73 @@ std::string folder_of(const std::string& path) {
 // an unnamed file can be given one only through it.
 std::string descriptor_path(int fd) { return "/proc/self/fd/" + std::to_string(fd); }
 
-// Links `from` to the new name `to` (following `from` when it is a
-// symbolic link only with AT_SYMLINK_FOLLOW in `flags`).  A file named `to`
-// can only be a scratch file of an earlier process of this number that was
-// killed while it had a name: it is replaced.
-bool link_replacing(const std::string& from, const std::string& to, int flags) {
-    for (int attempt = 0; attempt < 2; ++attempt) {
-        if (::linkat(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), flags) == 0) return true;
-        if (errno != EEXIST) return false;
-        ::unlink(to.c_str());
-    }
-    return false;
+// How many fresh names are tried before a clash is taken as a failure:
+// names of 64 random bits clash only when something makes them on purpose.
+constexpr int kNameTries = 16;
+
+// Bits a test makes the next `count` fresh names draw (inject_name_bits).
+struct InjectedBits {
+    uint64_t bits = 0;
+    int count = 0;
+};
+
+InjectedBits& injected_bits() {
+    static InjectedBits injected;
+    return injected;
 }
 
-// Gives the unnamed file open as `fd` the name `path`.
-bool link_unnamed(int fd, const std::string& path) {
-    return link_replacing(descriptor_path(fd), path, AT_SYMLINK_FOLLOW);
+// 64 bits from the system's random source; from the clock and the
+// process where that cannot be read (the exclusive creation still keeps
+// any file that is there).
+uint64_t random_bits() {
+    if (InjectedBits& injected = injected_bits(); injected.count > 0) {
+        --injected.count;
+        return injected.bits;
+    }
+    uint64_t bits = 0;
+    if (::getrandom(&bits, sizeof bits, 0) == static_cast<ssize_t>(sizeof bits)) return bits;
+    static uint64_t counter = 0;
+    const auto now = static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+    return now ^ (static_cast<uint64_t>(::getpid()) << 32) ^ (++counter * 0x9E3779B97F4A7C15ULL);
+}
+
+// A name beside `path` for the output `tag` of this process that no other
+// run can foresee (".velix-<pid>-<tag>-<16 hex digits>.tmp"), so that
+// moving a file to it or from it is a rename within one file system.
+std::string fresh_name_beside(const std::string& path, const std::string& tag) {
+    char digits[17];
+    std::snprintf(digits, sizeof digits, "%016llx", static_cast<unsigned long long>(random_bits()));
+    const std::string name = ".velix-" + std::to_string(::getpid()) + "-" + tag + "-" + digits + ".tmp";
+    const fs::path dir = fs::path(path).parent_path();
+    return (dir.empty() ? fs::path(name) : dir / name).string();
+}
+
+// Makes a fresh name beside `path` with `make` (true, or false with errno
+// set), which must refuse a name that exists (EEXIST): a file, a link or a
+// pipe someone put there is never opened, followed, emptied or removed,
+// and another fresh name is tried.  The name made, or "" with errno set.
+template <class Make>
+std::string make_fresh_name(const std::string& path, const std::string& tag, Make make) {
+    for (int attempt = 0; attempt < kNameTries; ++attempt) {
+        std::string name = fresh_name_beside(path, tag);
+        if (make(name)) return name;
+        if (errno != EEXIST) return "";
+    }
+    return "";
+}
+
+// A new name beside `path` for the file `from` (a hard link; `flags`
+// AT_SYMLINK_FOLLOW to link the file a link names); "" with errno set.
+std::string link_fresh(const std::string& from, const std::string& path, const std::string& tag, int flags) {
+    return make_fresh_name(path, tag, [&](const std::string& name) {
+        return ::linkat(AT_FDCWD, from.c_str(), AT_FDCWD, name.c_str(), flags) == 0;
+    });
+}
+
+// Creates the file `path` for writing, only when no file of that name
+// exists (nor a link: none is followed); -1 with errno set.
+int create_exclusive(const std::string& path) {
+    return ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
 }
 
 // What an injected failure counts: the moves of an output file, its
@@ -173,15 +229,14 @@ OutputPlace output_place(const std::string& target) {
     return {OutputPlace::kInPlace, target};
 }
 
-std::string scratch_path_beside(const std::string& path, const std::string& tag) {
-    const fs::path dir = fs::path(path).parent_path();
-    const std::string name = ".velix-" + std::to_string(::getpid()) + "-" + tag + ".tmp";
-    return (dir.empty() ? fs::path(name) : dir / name).string();
-}
-
 bool ReasonFileBuf::open(const std::string& path) {
     close();
     return start(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+}
+
+bool ReasonFileBuf::open_new(const std::string& path) {
+    close();
+    return start(create_exclusive(path));
 }
 
 bool ReasonFileBuf::open_in_place(const std::string& target) {
@@ -291,9 +346,8 @@ bool OutputFile::open(const std::string& target, const std::string& tag, std::st
         return true;
     } else {
         buf_.close();
-        scratch_ = scratch_path_beside(place_, tag);
-        if (buf_.open(scratch_)) return true;
-        scratch_.clear();
+        scratch_ = make_fresh_name(place_, tag, [&](const std::string& name) { return buf_.open_new(name); });
+        if (!scratch_.empty()) return true;
     }
     *error = std::strerror(errno != 0 ? errno : EIO);
     return false;
@@ -327,9 +381,8 @@ bool OutputFile::complete(std::string* error) {
 
 bool OutputFile::replace(std::string* error) {
     if (unnamed_) {
-        scratch_ = scratch_path_beside(place_, tag_);
-        if (!link_unnamed(buf_.fd(), scratch_)) {
-            scratch_.clear();
+        scratch_ = link_fresh(descriptor_path(buf_.fd()), place_, tag_, AT_SYMLINK_FOLLOW);
+        if (scratch_.empty()) {
             *error = std::strerror(errno != 0 ? errno : EIO);
             discard();
             return false;
@@ -375,7 +428,7 @@ bool removal_may_be_refused(const std::string& path, const struct stat& st) {
 bool OutputFile::keep_old(std::string* error) {
     struct stat st;
     if (inPlace_ || ::lstat(place_.c_str(), &st) != 0) return true;
-    old_ = scratch_path_beside(place_, tag_ + "-old");
+    const std::string oldTag = tag_ + "-old";
     hadTarget_ = true;
     // A second link that could not be removed would stay for good, a hard
     // link to another user's file that only its owner can remove: such a
@@ -384,12 +437,20 @@ bool OutputFile::keep_old(std::string* error) {
     if (!removal_may_be_refused(place_, st)) {
         if (const int injected = injected_failure(Counted::kSecondName); injected != 0)
             errno = injected;
-        else if (link_replacing(place_, old_, 0))
+        else if (old_ = link_fresh(place_, place_, oldTag, 0); !old_.empty())
             return true;
     }
     // No second link (a file system without hard links, another user's
-    // file): the file itself steps aside until the new one is in place.
-    if (const int e = rename_file(place_, old_); e != 0) {
+    // file): the file itself steps aside until the new one is in place,
+    // to a name made first (empty) so that the rename replaces nothing of
+    // anyone else's.
+    old_ = make_fresh_name(place_, oldTag, [](const std::string& name) {
+        const int fd = create_exclusive(name);
+        return fd >= 0 && ::close(fd) == 0;
+    });
+    const int e = old_.empty() ? (errno != 0 ? errno : EIO) : rename_file(place_, old_);
+    if (e != 0) {
+        if (!old_.empty()) ::unlink(old_.c_str());
         *error = std::strerror(e);
         old_.clear();
         hadTarget_ = false;
@@ -429,6 +490,47 @@ bool OutputFile::forget_old(std::string* error) {
     return true;
 }
 
+bool FolderLocks::take(const std::vector<std::string>& folders) {
+    release();
+    struct Folder {
+        dev_t dev;
+        ino_t ino;
+        int fd;
+    };
+    std::vector<Folder> opened;
+    for (const std::string& folder : folders) {
+        const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        struct stat st;
+        if (fd < 0) continue;  // the commit itself says why the folder cannot be used
+        if (::fstat(fd, &st) != 0) {
+            ::close(fd);
+            continue;
+        }
+        opened.push_back({st.st_dev, st.st_ino, fd});
+    }
+    std::sort(opened.begin(), opened.end(),
+              [](const Folder& a, const Folder& b) { return std::tie(a.dev, a.ino) < std::tie(b.dev, b.ino); });
+    for (size_t k = 0; k < opened.size(); ++k) {
+        if (k > 0 && opened[k].dev == opened[k - 1].dev && opened[k].ino == opened[k - 1].ino)
+            ::close(opened[k].fd);
+        else
+            fds_.push_back(opened[k].fd);
+    }
+    for (const int fd : fds_) {
+        if (!wait_for_lock(fd)) {
+            release();
+            return false;
+        }
+    }
+    return true;
+}
+
+void FolderLocks::release() {
+    // Closing the folder releases its lock.
+    for (const int fd : fds_) ::close(fd);
+    fds_.clear();
+}
+
 void inject_move_failure(int nthCall, int error) { injections().push_back(Injection{Counted::kMove, nthCall, error, 0, 0}); }
 
 void inject_signal_before_move(int nthCall, int signal) {
@@ -441,7 +543,12 @@ void inject_second_name_failure(int nthCall, int error) {
     injections().push_back(Injection{Counted::kSecondName, nthCall, error, 0, 0});
 }
 
-void clear_injected_move_failures() { injections().clear(); }
+void inject_name_bits(uint64_t bits, int count) { injected_bits() = InjectedBits{bits, count}; }
+
+void clear_injected_move_failures() {
+    injections().clear();
+    injected_bits() = InjectedBits{};
+}
 
 void OutputFile::discard() {
     buf_.close();

@@ -5,8 +5,13 @@
 // full disk, a file-size limit or a stop leaves the earlier file as it was.
 // The scratch file is unnamed (O_TMPFILE) where the folder's file system
 // allows it, so that a process that is killed leaves nothing behind; it
-// gets a name (".velix-<pid>-<tag>.tmp") only for the moment of the
-// rename.  Elsewhere it has that name from the start.  A target that exists
+// gets a name (".velix-<pid>-<tag>-<random>.tmp") only for the moment of
+// the rename.  Elsewhere it has that name from the start.  Every such name
+// (and the second names below) holds 64 random bits that no other run can
+// foresee, and is made only where nothing has that name (O_EXCL, a link
+// that fails on an existing name): a file, a link or a pipe found there,
+// planted or another run's, is never opened, followed, emptied or
+// removed, and another name is tried.  A target that exists
 // and is not a regular file (a device, a pipe) cannot be replaced and is
 // written in place; so is one of the command's own open files named by a
 // path such as /dev/stdout, /dev/fd/N or /proc/self/fd/N (written through
@@ -23,10 +28,12 @@
 // (put_back) when one of them cannot be: all or none.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <ostream>
 #include <streambuf>
 #include <string>
+#include <vector>
 
 namespace velix::platform {
 
@@ -45,11 +52,6 @@ struct OutputPlace {
 };
 OutputPlace output_place(const std::string& target);
 
-// The name of the scratch file beside `path` for the output `tag` of this
-// process (".velix-<pid>-<tag>.tmp"), so that moving it into place is a
-// rename within one file system.
-std::string scratch_path_beside(const std::string& path, const std::string& tag);
-
 // A buffered file for writing that keeps the reason of its first failed
 // write (errno of the write that failed, which a stream loses).
 class ReasonFileBuf : public std::streambuf {
@@ -66,6 +68,9 @@ public:
 
     // Opens `path` for writing, emptied; false with errno set.
     bool open(const std::string& path);
+    // Creates `path` for writing where no file or link has that name;
+    // false with errno set (EEXIST where one has).
+    bool open_new(const std::string& path);
     // Opens `target` to be written where it is (output_place): one of the
     // command's open files through a copy of its descriptor (written where
     // its offset is, appended where it appends), any other file emptied;
@@ -131,7 +136,7 @@ public:
     bool commit(std::string* error);
     // Before a replace that may have to be undone: gives the earlier file
     // of the target, when there is one, a second name beside it
-    // (".velix-<pid>-<tag>-old.tmp"), a hard link where the file system
+    // (".velix-<pid>-<tag>-old-<random>.tmp"), a hard link where the file system
     // allows one, else by moving it there.  false with the reason in *error
     // when neither can be done: the target then cannot be replaced either
     // (an immutable file, another user's file in a sticky folder), and
@@ -168,6 +173,28 @@ private:
     bool replaced_ = false;   // the new file took the target's place
 };
 
+// Advisory locks (flock) on the folders of a step's outputs, held while
+// they are put in place, so that another run's commit to the same folder
+// waits until this one's is done: each step's outputs then come from one
+// run.  The folders are locked in one order (by device and inode), so
+// that two runs never wait for each other in a circle.  A folder whose
+// file system gives no such lock is gone on with unlocked.
+class FolderLocks {
+public:
+    FolderLocks() = default;
+    FolderLocks(const FolderLocks&) = delete;
+    FolderLocks& operator=(const FolderLocks&) = delete;
+    ~FolderLocks() { release(); }
+    // Locks each folder of `folders` (repeats and other spellings of one
+    // folder count once), waiting for other runs' locks; false, with none
+    // held, when a stop signal came first.
+    bool take(const std::vector<std::string>& folders);
+    void release();
+
+private:
+    std::vector<int> fds_;
+};
+
 // Test hooks: make the nthCall-th move (1-based, counted from now) that an
 // output file makes (a rename into place, aside or back, the removal of a
 // new file where there was none or of a second name) fail with errno
@@ -181,6 +208,10 @@ void inject_sync_failure(int nthCall, int error);
 // second name fail with errno `error`, as on a file system without hard
 // links: the file is then moved aside instead.  Cleared with the moves.
 void inject_second_name_failure(int nthCall, int error);
+// Test hook: the next `count` fresh names (of scratch files and second
+// names) draw `bits` rather than random ones, so that a test can put a
+// file or a link at the name a run tries first.  Cleared with the moves.
+void inject_name_bits(uint64_t bits, int count);
 void clear_injected_move_failures();
 
 }  // namespace velix::platform

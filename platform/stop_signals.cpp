@@ -4,6 +4,7 @@
 #include "platform/stop_signals.h"
 
 #include <poll.h>
+#include <sys/file.h>
 
 #include <cerrno>
 #include <csignal>
@@ -55,6 +56,18 @@ bool wait_readable(int fd) {
         const int ready = ::poll(&p, 1, kStopPollMs);
         // An error of poll is left to the read that follows to report.
         if (ready > 0 || (ready < 0 && errno != EINTR)) return true;
+    }
+    return false;
+}
+
+bool wait_for_lock(int fd) {
+    // How long a wait for another run's lock goes between two tries:
+    // short beside a commit (a few renames), so that the wait adds little.
+    constexpr int kLockPollMs = 5;
+    while (received == 0) {
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0) return true;
+        if (errno != EWOULDBLOCK && errno != EINTR) return true;
+        ::poll(nullptr, 0, kLockPollMs);
     }
     return false;
 }

@@ -6,11 +6,12 @@
 // at each observation it reads or scans, the step runner before each item
 // of the program and before it renames outputs into place.  A data set's
 // reading waits for a pipe's writer or its next bytes only while no stop
-// was asked for (wait_readable).  SIGXFSZ (a file-size limit) is ignored,
-// so that the write that passes the limit fails and is reported like a
-// full disk; so is SIGPIPE (a reader of the listing or the log that closed
-// its pipe), so that the write fails with EPIPE and the output is reported
-// lost.
+// was asked for (wait_readable), and a step's commit of its outputs waits
+// for another run's commit to the same folders likewise (wait_for_lock).
+// SIGXFSZ (a file-size limit) is ignored, so that the write that passes
+// the limit fails and is reported like a full disk; so is SIGPIPE (a
+// reader of the listing or the log that closed its pipe), so that the
+// write fails with EPIPE and the output is reported lost.
 #pragma once
 
 namespace velix::platform {
@@ -28,6 +29,11 @@ int stop_signal();
 // EINTR; poll, which is never restarted, ends at the signal, and its
 // timeout bounds the wait when the signal came just before it began.
 bool wait_readable(int fd);
+
+// Takes an exclusive advisory lock (flock) on the open file `fd`, waiting
+// while another process holds one and no stop signal is received: false
+// at a stop.  true also where the file system gives no such lock.
+bool wait_for_lock(int fd);
 
 // Its name ("SIGTERM"); "a signal" for any other number.
 const char* stop_signal_name(int signal);

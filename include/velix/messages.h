@@ -216,6 +216,11 @@ constexpr int32_t kMsgHostUnknownType = 114;
 // Data-set option %s of %s is not known: TYPE= is the one option a data set takes, as in
 // %s(type=cov)
 constexpr int32_t kMsgHostUnknownDataSetOption = 115;
+// %s"" names no file: an output data set is named (%sest) or a file by its path in quotes
+// (%s"est.csv")
+constexpr int32_t kMsgHostOutputEmptyName = 125;
+// %s"%s" names the folder %s, not a file: an output data set is a file in it (%s"%s")
+constexpr int32_t kMsgHostOutputNamesFolder = 126;
 
 // ---- BY-group synchronisation of two data sets (kMsgSync) ----
 // WARNING: The BY groups of data set %s%s do not match those of data set %s%s.

@@ -676,8 +676,9 @@ private:
         // overflow the line number.
         int k = word.size() == 5 ? 1 : word.size() > 7 ? 0 : std::atoi(word.c_str() + 5);
         if (k < 1 || k > 10) error_at(t, "title lines are numbered 1 to 10");
+        // Several strings are joined by a blank, as between steps.
         std::string text;
-        if (peek().kind == TokenKind::kString) text = next().text;
+        while (peek().kind == TokenKind::kString) text += (text.empty() ? "" : " ") + next().text;
         expect(";");
         auto& titles = session().titles;
         if (titles.size() < 10) titles.resize(10);

@@ -4,6 +4,7 @@
 // procedure's own parser.
 #include "platform/runner/program.h"
 
+#include <algorithm>
 #include <cctype>
 #include <string>
 #include <string_view>
@@ -164,16 +165,36 @@ void parse_options(const std::string& rest, ProgramItem* item) {
     }
 }
 
+// The text of a title line: its quoted strings, a doubled quote standing
+// for one, joined by a blank (`'A' 'B'` is "A B"); words without quotes
+// as they stand.
 std::string title_text(const std::string& rest) {
-    size_t i = rest.find_first_of("'\"");
-    if (i == std::string::npos) {
-        size_t b = rest.find_first_not_of(" \t\r\n");
-        return b == std::string::npos ? std::string() : rest.substr(b);
+    constexpr const char* kBlanks = " \t\r\n";
+    std::string text;
+    size_t i = 0;
+    while ((i = rest.find_first_not_of(kBlanks, i)) != std::string::npos) {
+        if (!text.empty()) text += ' ';
+        const char q = rest[i];
+        if (q != '\'' && q != '"') {
+            const size_t e = std::min(rest.find_first_of("'\"", i), rest.size());
+            const size_t last = rest.find_last_not_of(kBlanks, e - 1);
+            text += rest.substr(i, last + 1 - i);
+            i = e;
+            continue;
+        }
+        for (++i; i < rest.size(); ++i) {
+            if (rest[i] != q) {
+                text += rest[i];
+            } else if (i + 1 < rest.size() && rest[i + 1] == q) {
+                text += q;
+                ++i;
+            } else {
+                ++i;
+                break;
+            }
+        }
     }
-    char q = rest[i];
-    size_t e = rest.rfind(q);
-    if (e <= i) return rest.substr(i + 1);
-    return rest.substr(i + 1, e - i - 1);
+    return text;
 }
 
 // Whether the statement's first word names a title line (TITLE, TITLE2,

@@ -18,6 +18,10 @@
 #include <new>
 #include <sstream>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include "platform/control_block.h"
 #include "platform/dataset.h"
 #include "platform/messages.h"
@@ -348,20 +352,35 @@ struct CommandFiles {
 
 }  // namespace
 
+namespace {
+
+// Why the program file `path` could not be read, in the system's words
+// ("No such file or directory", "Permission denied", "Is a directory").
+std::string unreadable_reason(const std::string& path) {
+    struct stat st;
+    if (::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return std::strerror(EISDIR);
+    // Without waiting for the writer of a named pipe.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return std::strerror(errno);
+    ::close(fd);
+    return std::strerror(EIO);  // it opens now: the read itself failed
+}
+
+int unreadable_program(const std::string& path) {
+    std::cerr << "velix: cannot read the program file '" << path << "': " << unreadable_reason(path) << "\n";
+    return kExitUnreadableProgram;
+}
+
+}  // namespace
+
 int run_program(const RunOptions& opts) {
     std::ifstream in(opts.programPath, std::ios::binary);
     std::error_code ec;
     // A folder opens as a stream on some systems but holds no program.
-    if (!in || std::filesystem::is_directory(opts.programPath, ec)) {
-        std::cerr << "velix: cannot read the program file '" << opts.programPath << "'\n";
-        return kExitUnreadableProgram;
-    }
+    if (!in || std::filesystem::is_directory(opts.programPath, ec)) return unreadable_program(opts.programPath);
     std::stringstream buf;
     buf << in.rdbuf();
-    if (in.bad()) {
-        std::cerr << "velix: cannot read the program file '" << opts.programPath << "'\n";
-        return kExitUnreadableProgram;
-    }
+    if (in.bad()) return unreadable_program(opts.programPath);
 
     int highest = 0;
     bool stopped = false;

@@ -5,6 +5,8 @@
 // as it was.
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -97,7 +99,7 @@ TEST_F(BadInput, EachFailureNamesItsCauseAndLeavesTheOutputFileAlone) {
     struct Case {
         std::string program;
         int returnCode;
-        const char* message;  // a text of the log line that names the cause
+        std::string message;  // a text of the log line that names the cause
         bool writes = false;  // OUTSTAT= holds the moments: the step ends below 1000
     } cases[] = {
         // An endless DO WHILE (i is never set): the loop cap, or MAXTIME=.
@@ -114,7 +116,15 @@ TEST_F(BadInput, EachFailureNamesItsCauseAndLeavesTheOutputFileAlone) {
          "std F1 = vf, E1-E3 = " + prefixHuge + "__;\nrun;\n",
          kLevelInputError, "a name is longer than 32 characters"},
         // Failures that passed for success.
-        {step("data=hs outstat='" + dir_ + "/folder'", ""), kLevelHostFailure, "ERROR: Output data set"},
+        // An output that names no file or a folder, refused at its name
+        // before the fit (it failed after it, with a blank name).
+        {step("data=hs outstat='" + dir_ + "/folder'", ""), kLevelInputError,
+         "ERROR: OUTSTAT=\"" + dir_ + "/folder\" names the folder " + dir_ + "/folder, not a file: an output data "
+         "set is a file in it (OUTSTAT=\"" + dir_ + "/folder/est.csv\") at line 1, column 28."},
+        {step("data=hs outstat=\"\"", ""), kLevelInputError,
+         "ERROR: OUTSTAT=\"\" names no file: an output data set is named (OUTSTAT=est) or a file by its path in "
+         "quotes (OUTSTAT=\"est.csv\") at line 1, column 28."},
+        {step("data=hs outest=\".\"", ""), kLevelInputError, "ERROR: OUTEST=\".\" names the folder ., not a file"},
         {"proc velix data=ram outstat=keep;\n" + std::string(kOneFactor) + "run;\n", kLevelInputError,
          "DATA= data set of TYPE=RAM cannot be analysed"},
         // Return codes above 4 with only notes.
@@ -210,8 +220,30 @@ TEST_F(BadInput, OutputsWithoutObservationsLeaveTheExistingFileAlone) {
 }
 
 TEST_F(BadInput, TheCommandReportsWhatItCannotReadOrWrite) {
-    // A folder as the program file, and a listing or log on a full disk.
-    EXPECT_EQ(velix::test::run_velix_args({dir_ + "/folder"}), 3);
+    // A program file that is missing, a folder or unreadable is named with
+    // the system's reason (it was named alone); a listing or log on a full
+    // disk.
+    std::ofstream(dir_ + "/secret.vx") << "proc velix data=hs;\nrun;\n";
+    std::filesystem::permissions(dir_ + "/secret.vx", std::filesystem::perms::none);
+    const std::pair<std::string, const char*> programs[] = {
+        {dir_ + "/missing.vx", "No such file or directory"},
+        {dir_ + "/folder", "Is a directory"},
+        {dir_ + "/secret.vx", "Permission denied"},
+    };
+    for (const auto& [path, reason] : programs) {
+        int err[2];
+        ASSERT_EQ(::pipe(err), 0);
+        const int pid = velix::test::start_velix({path}, {.stderrFd = err[1], .obeyPermissions = true});
+        ::close(err[1]);
+        std::string said;
+        char buf[4096];
+        for (ssize_t n; (n = ::read(err[0], buf, sizeof buf)) > 0;) said.append(buf, static_cast<size_t>(n));
+        ::close(err[0]);
+        int status = 0;
+        ::waitpid(pid, &status, 0);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 3) << path;
+        EXPECT_EQ(said, "velix: cannot read the program file '" + path + "': " + reason + "\n");
+    }
     const std::string program = step("data=hs", "");
     for (const char* flag : {"--listing", "--log"}) {
         const RunResult r = run(program, {flag, "/dev/full"});

@@ -2,15 +2,24 @@
 
 #include <fcntl.h>
 #include <linux/capability.h>
+#include <linux/filter.h>
+#include <linux/seccomp.h>
+#include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/prctl.h>
+#include <sys/socket.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <csignal>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -34,7 +43,90 @@ std::string quote(const std::string& s) {
     return q + "'";
 }
 
+// A message of one byte with room for a descriptor beside it (SCM_RIGHTS).
+struct DescriptorMessage {
+    char control[CMSG_SPACE(sizeof(int))] = {};
+    char byte = 0;
+    iovec io{&byte, 1};
+    msghdr msg{};
+    DescriptorMessage() {
+        msg.msg_iov = &io;
+        msg.msg_iovlen = 1;
+        msg.msg_control = control;
+        msg.msg_controllen = sizeof control;
+    }
+    DescriptorMessage(const DescriptorMessage&) = delete;
+    DescriptorMessage& operator=(const DescriptorMessage&) = delete;
+};
+
+// In the child: makes its every fsync wait for the answer of a supervisor
+// (a seccomp user notification) and sends the descriptor the supervisor
+// answers through over the socket `to`.  Once the supervisor has the
+// notification, only a fatal signal ends the wait (a stop signal that the
+// command handles is taken when the fsync returns).
+bool install_sync_gate(int to) {
+    sock_filter filter[] = {
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_fsync, 0, 1),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_USER_NOTIF),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+    };
+    sock_fprog program{static_cast<unsigned short>(sizeof filter / sizeof filter[0]), filter};
+    if (::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0) return false;
+    long gate = ::syscall(SYS_seccomp, SECCOMP_SET_MODE_FILTER,
+                          SECCOMP_FILTER_FLAG_NEW_LISTENER | SECCOMP_FILTER_FLAG_WAIT_KILLABLE_RECV, &program);
+    // Before Linux 5.19 a signal ends the wait, and the fsync, begun
+    // again after the handler, waits anew: the stop is taken all the same.
+    if (gate < 0 && errno == EINVAL)
+        gate = ::syscall(SYS_seccomp, SECCOMP_SET_MODE_FILTER, SECCOMP_FILTER_FLAG_NEW_LISTENER, &program);
+    if (gate < 0) return false;
+    DescriptorMessage m;
+    cmsghdr* c = CMSG_FIRSTHDR(&m.msg);
+    c->cmsg_level = SOL_SOCKET;
+    c->cmsg_type = SCM_RIGHTS;
+    c->cmsg_len = CMSG_LEN(sizeof(int));
+    const int fd = static_cast<int>(gate);
+    std::memcpy(CMSG_DATA(c), &fd, sizeof fd);
+    return ::sendmsg(to, &m.msg, 0) == 1;
+}
+
+// In the parent: the descriptor the child sent over `from`; -1 when none.
+int receive_sync_gate(int from) {
+    DescriptorMessage m;
+    if (::recvmsg(from, &m.msg, MSG_CMSG_CLOEXEC) != 1) return -1;
+    const cmsghdr* c = CMSG_FIRSTHDR(&m.msg);
+    if (c == nullptr || c->cmsg_type != SCM_RIGHTS) return -1;
+    int fd = -1;
+    std::memcpy(&fd, CMSG_DATA(c), sizeof fd);
+    return fd;
+}
+
 }  // namespace
+
+bool hold_first_sync(int pid, int gate, void (*whileHeld)(int pid)) {
+    bool held = false;
+    for (;;) {
+        pollfd p{gate, POLLIN, 0};
+        // Every 50 ms: whether the child has ended (it stays to be waited for).
+        if (::poll(&p, 1, 50) <= 0) {
+            siginfo_t info{};
+            if (::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == pid)
+                break;
+            continue;
+        }
+        if ((p.revents & POLLIN) == 0) break;
+        seccomp_notif request{};
+        if (::ioctl(gate, SECCOMP_IOCTL_NOTIF_RECV, &request) != 0) continue;
+        if (!held) whileHeld(pid);
+        held = true;
+        seccomp_notif_resp answer{};
+        answer.id = request.id;
+        answer.flags = SECCOMP_USER_NOTIF_FLAG_CONTINUE;
+        ::ioctl(gate, SECCOMP_IOCTL_NOTIF_SEND, &answer);
+    }
+    ::close(gate);
+    return held;
+}
 
 std::string data_path(const std::string& file) {
     return fixture_path(file);
@@ -89,8 +181,16 @@ int start_velix(const std::vector<std::string>& args, const ChildSetup& setup) {
     std::vector<char*> argv;
     for (auto& w : words) argv.push_back(w.data());
     argv.push_back(nullptr);
+    int gate[2] = {-1, -1};
+    if (setup.syncGate != nullptr && ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, gate) != 0) return -1;
     const pid_t pid = ::fork();
-    if (pid != 0) return pid;
+    if (pid != 0) {
+        if (setup.syncGate == nullptr) return pid;
+        ::close(gate[1]);
+        *setup.syncGate = pid > 0 ? receive_sync_gate(gate[0]) : -1;
+        ::close(gate[0]);
+        return pid;
+    }
     // The command runs as from an interactive shell, whatever this process
     // inherited: a test started as a background job has SIGINT ignored, and
     // the command rightly keeps an ignored stop signal ignored.
@@ -112,6 +212,7 @@ int start_velix(const std::vector<std::string>& args, const ChildSetup& setup) {
          ::prctl(PR_CAPBSET_DROP, CAP_FOWNER, 0, 0, 0) != 0))
         ::_exit(126);
     if (setup.noUnnamedFiles && !refuse_unnamed_files()) ::_exit(126);
+    if (setup.syncGate != nullptr && !install_sync_gate(gate[1])) ::_exit(126);
     ::execv(argv[0], argv.data());
     ::_exit(127);
 }

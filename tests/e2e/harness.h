@@ -70,7 +70,18 @@ struct ChildSetup {
     // tests run as root (without the capabilities that override them: it
     // may not then replace another user's file in a sticky folder either).
     bool obeyPermissions = false;
+    // When given, receives a descriptor through which the test holds each
+    // of the child's flushes of a file to the disk (fsync) until it lets
+    // it go on (hold_first_sync): the child is then, for certain, inside
+    // the writing of a file.
+    int* syncGate = nullptr;
 };
+
+// Holds the first fsync of the child `pid` started with a sync gate
+// `gate` until `whileHeld` has run, then lets that one and every later
+// one go on until the child ends; closes the gate.  False when no fsync
+// came before the child ended.
+bool hold_first_sync(int pid, int gate, void (*whileHeld)(int pid));
 
 // Starts velix with exactly these arguments as a child process.  Returns
 // its process id (wait for it with waitpid).

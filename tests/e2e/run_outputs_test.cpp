@@ -3,8 +3,8 @@
 // written or before the log is opened, an output that would replace the
 // step's data or cannot replace its file, a listing whose reader went
 // away, an output path that cannot be opened, errors outside any step and
-// a step whose only fault is one ERROR line; and outputs named through
-// symbolic links.  Earlier files must stay
+// a step whose only fault is one ERROR line; outputs named through
+// symbolic links; and two runs at once that write the same outputs.  Earlier files must stay
 // byte for byte as they were, no scratch file may be left, the log must
 // say what happened in one ERROR line, and the exit status must be the
 // documented one (and agree with the run's return code in the JSON
@@ -27,6 +27,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -508,44 +509,21 @@ TEST_F(RunOutputs, AStopSignalEndsALongPassOverTheObservations) {
 }
 
 TEST_F(RunOutputs, AStopSignalWhileTheOutputsAreWrittenKeepsTheOldOnes) {
-    // The first output data set's scratch file (.velix-<pid>-0.tmp beside
-    // it) is made a FIFO of one page that the test reads only after the
-    // signal: the step is then inside the writing of its outputs, past
-    // every earlier check for a stop.  Only a named scratch file can be
-    // taken over so, and the child's file system makes no unnamed ones
-    // (the check before the renames is the same for both).  The child's
-    // listing goes into a pipe of one page, so that the step cannot reach
-    // its outputs before the FIFO is in place.
+    // The child's first flush to the disk is that of its first output data
+    // set's scratch file: it is held there until the signal has been sent,
+    // so that the step is inside the writing of its outputs, past every
+    // earlier check for a stop.  Its file system makes no unnamed files,
+    // as where the scratch files are named from the start (the check
+    // before the renames is the same for both).
     std::string program = read_text(velix::test::data_path("hs_cfa_ml.vx"));
     program.replace(program.find("covariance;"), 11, "covariance outest=est3 outstat=stat3;");
     prepare("commit", program, {"est3.csv"});
-    int listing[2];
-    ASSERT_EQ(::pipe(listing), 0);
-    ::fcntl(listing[1], F_SETPIPE_SZ, 4096);
-    const pid_t pid = start_velix(args({}), {.stdoutFd = listing[1], .noUnnamedFiles = true});
+    int gate = -1;
+    const pid_t pid = start_velix(args({}), {.noUnnamedFiles = true, .syncGate = &gate});
     ASSERT_GT(pid, 0);
-    ::close(listing[1]);
-    const std::string scratch = at(".velix-" + std::to_string(pid) + "-0.tmp");
-    ASSERT_EQ(::mkfifo(scratch.c_str(), 0600), 0);
-    const int fifo = ::open(scratch.c_str(), O_RDONLY | O_NONBLOCK);
-    ASSERT_GE(fifo, 0);
-    ASSERT_EQ(::fcntl(fifo, F_SETPIPE_SZ, 4096), 4096);
-    // Reads what fd holds, waiting up to 10 ms; false at its end.
-    char buf[4096];
-    const auto drain = [&](int fd) {
-        pollfd p{fd, POLLIN, 0};
-        return ::poll(&p, 1, 10) <= 0 || ::read(fd, buf, sizeof buf) != 0;
-    };
-    int queued = 0;
-    while (queued < 4096 && drain(listing[0])) ::ioctl(fifo, FIONREAD, &queued);
-    EXPECT_EQ(queued, 4096) << "the step ended before it wrote its outputs";
-    ::kill(pid, SIGTERM);
-    while (queued == 4096 && drain(fifo)) {
-    }
-    while (drain(listing[0])) {
-    }
-    ::close(fifo);
-    ::close(listing[0]);
+    ASSERT_GE(gate, 0) << "the system refuses the gate on fsync";
+    EXPECT_TRUE(velix::test::hold_first_sync(pid, gate, [](int child) { ::kill(child, SIGTERM); }))
+        << "the step ended before it wrote its outputs";
     const int status = wait_for(pid);
 
     ASSERT_TRUE(WIFSIGNALED(status)) << "exit status " << WEXITSTATUS(status);
@@ -559,6 +537,108 @@ TEST_F(RunOutputs, AStopSignalWhileTheOutputsAreWrittenKeepsTheOldOnes) {
     const auto errors = error_lines();
     ASSERT_EQ(errors.size(), 1u) << log;
     EXPECT_EQ(errors[0], "ERROR: The run was stopped by SIGTERM.");
+}
+
+// A one-factor step on `data` that writes the four output data sets
+// s<k>, e<k>, r<k> and w<k>, for k = 1 to `steps`.
+std::string four_outputs(const std::string& data, int steps) {
+    std::string program;
+    for (int k = 1; k <= steps; ++k) {
+        const std::string n = std::to_string(k);
+        program += "proc velix data=" + data + " method=gls outstat=s" + n + " outest=e" + n + " outram=r" + n +
+                   " outwgt=w" + n + ";\n   lineqs x1 = 1.0 F1 + E1, x2 = l2 F1 + E2, x3 = l3 F1 + E3;\n" +
+                   "   std F1 = vf, E1-E3 = ve1-ve3;\nrun;\n";
+    }
+    return program;
+}
+
+// Ends when the child `pid` ends or after `seconds` (it is then killed
+// and the failure says so); its wait status.
+int wait_at_most(pid_t pid, double seconds) {
+    int status = 0;
+    for (int k = 0; k < seconds * 100; ++k) {
+        if (::waitpid(pid, &status, WNOHANG) == pid) return status;
+        ::usleep(10000);
+    }
+    ADD_FAILURE() << "the run did not end in " << seconds << " s";
+    ::kill(pid, SIGKILL);
+    return wait_for(pid);
+}
+
+TEST_F(RunOutputs, TwoRunsAtOnceLeaveEachStepsOutputsFromOneRun) {
+    // Two runs of a program that differ only in their data, started
+    // together, write the same output data sets: each step's four used to
+    // be left from both runs now and then (OUTSTAT= and OUTRAM= from one,
+    // OUTEST= and OUTWGT= from the other), exit status 0.  Each step's
+    // commit now waits for the other run's: its outputs all come from one
+    // run.  What each run writes alone is the reference.
+    constexpr int kSteps = 3, kRounds = 20;
+    prepare("two_runs", four_outputs("hs", kSteps), {});
+    {
+        std::ifstream hs(at("hs.csv"));
+        std::ofstream half(at("half.csv"));
+        std::string line;
+        for (int k = 0; k <= 150 && std::getline(hs, line); ++k) half << line << "\n";
+    }
+    std::ofstream(at("half.vx")) << four_outputs("half", kSteps);
+    std::vector<std::string> half = args({});
+    half.back() = at("half.vx");
+    const std::vector<std::vector<std::string>> runs = {args({}), half};
+    std::map<std::string, std::string> alone[2];  // file -> contents, by run
+    for (int r = 0; r < 2; ++r) {
+        ASSERT_EQ(wait_for(start_velix(runs[r])), 0) << "run " << r << " alone";
+        for (int k = 1; k <= kSteps; ++k)
+            for (const char* role : {"s", "e", "r", "w"}) {
+                const std::string file = role + std::to_string(k) + ".csv";
+                alone[r][file] = read_text(at(file));
+                ASSERT_FALSE(alone[r][file].empty()) << file << " of run " << r;
+            }
+    }
+    for (int k = 1; k <= kSteps; ++k)
+        ASSERT_NE(alone[0]["s" + std::to_string(k) + ".csv"], alone[1]["s" + std::to_string(k) + ".csv"]);
+    for (int round = 0; round < kRounds; ++round) {
+        const pid_t first = start_velix(runs[0]);
+        const pid_t second = start_velix(runs[1]);
+        EXPECT_EQ(wait_at_most(first, 120), 0) << "round " << round;
+        EXPECT_EQ(wait_at_most(second, 120), 0) << "round " << round;
+        for (int k = 1; k <= kSteps; ++k) {
+            std::string from;  // the run each output came from, by role
+            for (const char* role : {"s", "e", "r", "w"}) {
+                const std::string file = role + std::to_string(k) + ".csv", text = read_text(at(file));
+                from += text == alone[0][file] ? '0' : text == alone[1][file] ? '1' : '?';
+            }
+            EXPECT_TRUE(from == "0000" || from == "1111")
+                << "round " << round << ", step " << k << ": OUTSTAT=, OUTEST=, OUTRAM= and OUTWGT= from runs " << from;
+        }
+        expect_kept({}, "two runs at once");
+    }
+}
+
+TEST_F(RunOutputs, AStopSignalEndsTheWaitForAnotherRunsCommit) {
+    // Another run (the test) holds the folder's lock: the step's commit
+    // waits for it, until a stop signal, which leaves the earlier files.
+    prepare("lock_wait", kOneFactor, {"est1.csv"});
+    const int folder = ::open(dir_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    ASSERT_GE(folder, 0);
+    ASSERT_EQ(::flock(folder, LOCK_EX), 0);
+    const pid_t pid = start_velix(args({}), {.noUnnamedFiles = true});
+    ASSERT_GT(pid, 0);
+    // Its scratch file is made once the fit is done; the commit follows.
+    const auto scratch_made = [&] {
+        for (const auto& e : fs::directory_iterator(dir_))
+            if (e.path().filename().string().rfind(".velix-", 0) == 0) return true;
+        return false;
+    };
+    for (int k = 0; k < 6000 && !scratch_made(); ++k) ::usleep(10000);
+    ::usleep(300000);
+    ::kill(pid, SIGTERM);
+    const int status = wait_at_most(pid, 20);
+    ::close(folder);
+    ASSERT_TRUE(WIFSIGNALED(status)) << "exit status " << WEXITSTATUS(status);
+    EXPECT_EQ(WTERMSIG(status), SIGTERM);
+    expect_kept({"est1.csv"}, "a stop while waiting for another run's commit");
+    EXPECT_NE(read_text(at("log.txt")).find("NOTE: Output data set est1 was not written."), std::string::npos)
+        << read_text(at("log.txt"));
 }
 
 TEST_F(RunOutputs, AnOutputThatWouldReplaceTheDataIsAnErrorBeforeAnythingIsWritten) {

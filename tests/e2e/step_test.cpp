@@ -57,14 +57,17 @@ TEST(Step, MethodNoneRunsCleanlyAndPrintsTheProcedureTitle) {
 
 // The program's title lines head each step, in the listing and in the
 // document, whether they stand before the step or in it; a TITLEn
-// statement clears the lines after n.
+// statement clears the lines after n.  A doubled quote stands for one,
+// and the strings of one line are joined by a blank (the quotes between
+// them were printed).
 TEST(Step, TitleLinesHeadEachStep) {
     std::string second = kCfaNone;
-    second.insert(second.find("covariance;") + 12, "title2 'Second';\n");
-    const std::string program = "title 'First line';\ntitle3 'Third line';\n" + std::string(kCfaNone) + second;
+    second.insert(second.find("covariance;") + 12, "title2 \"Second\" 'pupils'' part';\n");
+    const std::string program = "title 'Pupils'' first line';\ntitle3 'Third' \"line\";\n" + std::string(kCfaNone) + second;
     auto r = run_velix(program, {"hs.csv"});
     ASSERT_EQ(r.exitStatus, 0) << r.log;
-    const std::vector<std::vector<std::string>> want = {{"First line", "", "Third line"}, {"First line", "Second"}};
+    const std::vector<std::vector<std::string>> want = {{"Pupils' first line", "", "Third line"},
+                                                        {"Pupils' first line", "Second pupils' part"}};
     // The listing's lines without their blanks; where each step's title is.
     std::vector<std::string> lines;
     std::vector<size_t> procedureTitle;

@@ -165,6 +165,8 @@ TEST(MessageCatalogue, RowsAreUniqueSortedAndWellFormed) {
         {line(kMsgHostMomentRowsAsRaw, "d", "N, COV", big, "\"d\"", "cov"), "Data set d has no TYPE, but its rows are those of a moment data set (_TYPE_ N, COV): read as raw data, its 5000000000 rows would be analysed as observations. To analyse its matrix, write data=\"d\"(type=cov)."},
         {line(kMsgHostUnknownType, "g", "t"), "g, which is not a TYPE: a data set's TYPE is one of t (raw data has none)"},
         {line(kMsgHostUnknownDataSetOption, "o=v", "d", "d"), "Data-set option o=v of d is not known: TYPE= is the one option a data set takes, as in d(type=cov)"},
+        {line(kMsgHostOutputEmptyName, "OUTSTAT=", "OUTSTAT=", "OUTSTAT="), "OUTSTAT=\"\" names no file: an output data set is named (OUTSTAT=est) or a file by its path in quotes (OUTSTAT=\"est.csv\")"},
+        {line(kMsgHostOutputNamesFolder, "OUTEST=", "f", "./f", "OUTEST=", "./f/est.csv"), "OUTEST=\"f\" names the folder ./f, not a file: an output data set is a file in it (OUTEST=\"./f/est.csv\")"},
     };
     for (const auto& [got, expected] : lines) EXPECT_EQ(got, expected);
     for (size_t i = 0; i < kMessageCatalogueSize; ++i) {

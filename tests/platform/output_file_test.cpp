@@ -3,7 +3,8 @@
 // name that leads to one of the command's open files (what /dev/stdout,
 // /dev/fd/N and /proc/self/fd/N are) is written through that descriptor.
 // Only links in a scratch folder are used: a test that wrote the system's
-// /dev/stdout (as root) could replace it.
+// /dev/stdout (as root) could replace it.  And the scratch files and
+// second names of an output are made only where nothing has their name.
 #include "platform/output_file.h"
 
 #include <gtest/gtest.h>
@@ -12,10 +13,15 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <random>
 #include <string>
+
+#include "tests/support/open_files.h"
 
 namespace {
 
@@ -63,6 +69,64 @@ TEST(OutputPlace, ALinkLeadsToTheFileItNamesAndAnOpenFileToItsDescriptor) {
     }
     ::close(open);
     fs::remove_all(dir);
+}
+
+std::string text_of(const fs::path& path) {
+    std::ifstream in(path);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// Commits a new est.csv over an earlier one in a fresh folder, with a link
+// to a file outside it at the name its scratch file draws first and
+// another run's file at the name its second name draws first.  What went
+// wrong, "" when nothing did.
+std::string commit_beside_planted_names() {
+    char tmpl[] = "/tmp/velix_names_XXXXXX";
+    if (::mkdtemp(tmpl) == nullptr) return "no scratch folder";
+    const fs::path dir = tmpl;
+    fs::create_directory(dir / "outside");
+    std::ofstream(dir / "outside" / "victim") << "victim\n";
+    std::ofstream(dir / "est.csv") << "old\n";
+    const std::string drawn = "-0123456789abcdef.tmp";
+    const std::string pid = std::to_string(::getpid());
+    const fs::path link = dir / (".velix-" + pid + "-0" + drawn);
+    const fs::path theirs = dir / (".velix-" + pid + "-0-old" + drawn);
+    fs::create_symlink(dir / "outside" / "victim", link);
+    std::ofstream(theirs) << "theirs\n";
+
+    velix::platform::inject_name_bits(0x0123456789abcdefULL, 2);  // each name's first draw
+    velix::platform::OutputFile file;
+    std::string error, wrong;
+    file.open((dir / "est.csv").string(), "0", &error);
+    file.stream() << "new\n";
+    if (!file.complete(&error) || !file.keep_old(&error) || !file.replace(&error) || !file.forget_old(&error))
+        wrong += "the commit failed: " + error + "; ";
+    velix::platform::clear_injected_move_failures();
+    if (text_of(dir / "est.csv") != "new\n") wrong += "est.csv holds " + text_of(dir / "est.csv") + "; ";
+    if (text_of(dir / "outside" / "victim") != "victim\n") wrong += "the link was followed; ";
+    if (!fs::is_symlink(link)) wrong += "the planted link was replaced; ";
+    if (text_of(theirs) != "theirs\n") wrong += "the other run's file was changed or removed; ";
+    size_t left = 0;
+    for (const auto& e : fs::directory_iterator(dir)) left += e.path().filename().string().rfind(".velix-", 0) == 0;
+    if (left != 2) wrong += std::to_string(left) + " scratch names in the folder, not the 2 planted; ";
+    fs::remove_all(dir);
+    return wrong;
+}
+
+// A scratch file or a second name made where a link or another run's file
+// had that name used to follow the link (writing the file outside the
+// folder), or to remove and replace the other run's file.
+TEST(OutputFile, ANameFoundTakenIsNeitherFollowedNorReplaced) {
+    EXPECT_EQ(commit_beside_planted_names(), "");
+    EXPECT_EXIT(
+        {
+            if (!velix::test::refuse_unnamed_files()) std::_Exit(2);
+            const std::string wrong = commit_beside_planted_names();
+            std::fputs(wrong.c_str(), stderr);
+            std::_Exit(wrong.empty() ? 0 : 1);
+        },
+        ::testing::ExitedWithCode(0), "")
+        << "where the file system makes no unnamed files";
 }
 
 }  // namespace
