@@ -199,8 +199,7 @@ constexpr int32_t kMsgHostDottedName = 97;
 // a name is a letter or underscore followed by letters, digits and underscores; rename %s in the
 // data set (in R: names(d) <- gsub("[. ]", "_", names(d)))
 constexpr int32_t kMsgHostNameRule = 98;
-// %s data set %s would replace %s data set %s, the TYPE=%s data the step analyses (%s); only OUTSTAT=
-// may replace the moments of DATA= (TYPE CORR, COV, UCORR, UCOV or SYMATRIX)
+// %s data set %s would replace %s data set %s, the TYPE=%s data the step analyses (%s)
 constexpr int32_t kMsgHostOutputReplacesMoments = 110;
 // WARNING: The second name %s of the earlier file of output data set %s could not be removed (%s).
 constexpr int32_t kMsgHostSecondNameLeft = 111;
