@@ -395,7 +395,8 @@ void cosfop3(ProcContext* ctx) {
     if (HostDataSet* out = dv.dataSets->dataSetHandle[kRoleOutwgt]) {
         set_type_and_label(out, "WEIGHT");
         const bool wls = wls_form(dv.methods->methodRequested);
-        OutputList list(dv, kRoleOutwgt, dv.sizes->nByVars + dv.sizes->nVar + (wls ? 4 : 2));
+        const int32_t intercept = dv.options->interceptVar ? 1 : 0;
+        OutputList list(dv, kRoleOutwgt, dv.sizes->nByVars + dv.sizes->nVar + intercept + (wls ? 4 : 2));
         list.define("_TYPE_", 410, dv.dataSets->outRow.type, 8);
         list.define("_NAME_", 412, dv.dataSets->outRow.name.text, 32);
         if (wls) {
@@ -403,6 +404,9 @@ void cosfop3(ProcContext* ctx) {
             list.define("_NAM3_", 414, dv.dataSets->outRow.name3.text, 32);
         }
         list.define_data_variables();
+        // The weights of an AUGMENT run are over the intercept too: its
+        // column, beside its row, lets INWGT= read them back whole.
+        if (intercept) list.define("Intercept", 0, &dv.cells->rowValues[dv.sizes->nVar], 0);
         xvpute(list.binding);
     }
     if (HostDataSet* out = dv.dataSets->dataSetHandle[kRoleOutest]) {

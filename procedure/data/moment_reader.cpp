@@ -89,6 +89,7 @@ struct GroupRows {
     double icptIcpt = 0.0;       // SSCP Intercept x Intercept: the count of the sums
     double n = 0.0, sumw = 0.0;
     bool anyRow = false, anyMatrix = false, conflictNote = false, tooMany = false;
+    bool meansDefaulted = false, countDefaulted = false;  // 0 and the default N stand in
     std::vector<std::string> typesSeen;
 };
 
@@ -362,6 +363,7 @@ int32_t complete_counts(const MomentKind& kind, bool inputAboutZero, int32_t ori
         } else {
             if (kind.dataType != "EST") xpmlog(kMsgReader, kMsgReaderNoNRow);
             g->n = kDefaultN;
+            g->countDefaulted = true;
         }
     }
     if (wzmis(g->sumw)) g->sumw = g->n;
@@ -379,6 +381,7 @@ int32_t complete_counts(const MomentKind& kind, bool inputAboutZero, int32_t ori
     if (!haveMeans) {
         xpmlog(kMsgReader, kMsgReaderMeansZero);
         std::fill(g->means.begin(), g->means.end(), 0.0);
+        g->meansDefaulted = true;
     }
     return 0;
 }
@@ -452,7 +455,7 @@ void divide(const std::vector<double>& c, const std::vector<double>& groupMeans,
 int32_t zrcorr(HostDataSet* data, int32_t form, const StatementNode* /*stmtList*/,
                int32_t /*listEntry*/, int32_t origin, const char* type, double* matrix,
                double* means, double* stdDevs, double* /*work*/, const char* vardefKind,
-               double* divisor, double* sumWeights, double* nObs, const ProcContext* ctx) {
+               double* divisor, double* sumWeights, double* nObs, ProcContext* ctx) {
     const double statedN = *nObs;
     // The PARTIAL variables are read after the analysis variables, to be
     // swept out of the matrix as they are from raw data.
@@ -483,6 +486,8 @@ int32_t zrcorr(HostDataSet* data, int32_t form, const StatementNode* /*stmtList*
     *divisor = zvardiv(vardefKind, g.n, origin == 0 ? 1.0 : 0.0, g.sumw);
     *nObs = g.n;
     *sumWeights = g.sumw;
+    ctx->moments.meansGiven = !g.meansDefaulted;
+    ctx->moments.countGiven = !g.countDefaulted;
     divide(c, g.means, form, n, *divisor, matrix, means, stdDevs);
     return level;
 }
