@@ -929,6 +929,16 @@ int32_t xbyrwnd(HostDataSet* data, int32_t code) {
     return kDsBadArgument;
 }
 
+int32_t xbyvars(HostDataSet* data, int32_t count) {
+    if (!data) return kDsBadHandle;
+    if (count < 0 || static_cast<size_t>(count) > data->variables.size()) return kDsBadArgument;
+    std::vector<std::string> names;
+    for (int32_t k = data->rowLabels ? 1 : 0; k < count; ++k)
+        names.push_back(data->variables[static_cast<size_t>(k)].name);
+    velix::platform::apply_by(data, names, true);
+    return 0;
+}
+
 int32_t xbylist(HostDataSet* data, HostDataSet* other) {
     if (!data || !other) return kDsBadHandle;
     for (int k : data->byVariables) {

@@ -822,6 +822,9 @@ const MessageRow kMessageCatalogue[] = {
     {kMsgProc, 863, "Lagrange Multiplier Tests for Releasing Equality Constraints"},
     {kMsgProc, 864, "Lagrange Multiplier Tests for Active Boundary Constraints"},
     {kMsgProc, 865, "Stepwise Multivariate Wald Test"},
+    // 352/866: the INWGT= name (length, text), the number of its groups and
+    // the BY values of the first few.
+    {kMsgProc, 866, "ERROR: INWGT= data set %.*s holds the weights of %i BY groups (%s), and the step has no BY statement: give it the BY statement of the run that wrote them, or the weights of one group."},
 
     // The optimizer library.  549/202: the count of eigenvalues treated as
     // zero; 549/204: a parameter name (length, text).

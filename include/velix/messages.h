@@ -746,6 +746,9 @@ constexpr int32_t kMsgOutputLabel = 409;
 // ERROR: The INWGT= data set holds WLS weights over pairs of moments; the method needs a weight
 // matrix over the variables.
 constexpr int32_t kMsgInwgtPairWeights = 415;
+// ERROR: INWGT= data set %.*s holds the weights of %i BY groups (%s), and the step has no BY
+// statement: give it the BY statement of the run that wrote them, or the weights of one group.
+constexpr int32_t kMsgInwgtSeveralGroups = 866;
 // ERROR: The COSAN model has no COSAN statement.
 constexpr int32_t kMsgNoCosanStatement = 423;
 // ERROR: Term %i of the COSAN statement has no matrix.
