@@ -545,24 +545,20 @@ bool same_file(const std::string& a, const std::string& b) {
     return std::filesystem::weakly_canonical(a, ec) == std::filesystem::weakly_canonical(b, ec);
 }
 
-// The moments an OUTSTAT= data set writes, and so the only TYPEs of DATA=
-// that it may replace (updated moments of the same kind).
-constexpr const char* kOutstatTypes[] = {"SYMATRIX", "CORR", "COV", "UCORR", "UCOV"};
-
 bool is_one_of(const std::string& type, const auto& types) {
     return std::any_of(std::begin(types), std::end(types), [&](const char* t) { return type == t; });
 }
 
-// The data set of the step whose file an output of `role` at `path` must
-// not take: DATA= (the data would be lost, or moments replaced by
-// something else), unless the output is OUTSTAT= and DATA= holds moments
-// of a kind it writes; or another output (one of the two would overwrite
-// the other).  Inputs of other roles may be replaced by updated ones
-// (estimates, a weight matrix).  null when none.
-const HostDataSet* same_file_taken(const std::string& path, const std::string& role) {
+// The data set of the step whose file an output at `path` must not take:
+// DATA=, raw data or moments alike (OUTSTAT= over moment data keeps only
+// the variables and the partial moments of the model, and a BY group that
+// fails loses its rows: the user's matrix would be lost); or another
+// output (one of the two would overwrite the other).  Inputs of other
+// roles may be replaced by updated ones (estimates, a weight matrix).
+// null when none.
+const HostDataSet* same_file_taken(const std::string& path) {
     for (const auto& other : step_sets().open) {
-        const bool data = !other->output && other->role == kRoleData &&
-                          !(role == "OUTSTAT=" && is_one_of(other->type, kOutstatTypes));
+        const bool data = !other->output && other->role == kRoleData;
         if ((other->output || data) && same_file(other->path, path)) return other.get();
     }
     return nullptr;
@@ -707,7 +703,7 @@ HostDataSet* dataset_create_output(const std::string& name, bool quoted,
     }
     data->spilledRows.place_in(dir.empty() ? "." : dir.string());
     data->role = options.role;
-    if (const HostDataSet* other = same_file_taken(data->path, data->role)) {
+    if (const HostDataSet* other = same_file_taken(data->path)) {
         *error = file_taken_error(data->role, name, other, data->path);
         return nullptr;
     }
@@ -1027,6 +1023,16 @@ int32_t xbyrwnd(HostDataSet* data, int32_t code) {
         return 0;
     }
     return kDsBadArgument;
+}
+
+int32_t xbyvars(HostDataSet* data, int32_t count) {
+    if (!data) return kDsBadHandle;
+    if (count < 0 || static_cast<size_t>(count) > data->variables.size()) return kDsBadArgument;
+    std::vector<std::string> names;
+    for (int32_t k = data->rowLabels ? 1 : 0; k < count; ++k)
+        names.push_back(data->variables[static_cast<size_t>(k)].name);
+    velix::platform::apply_by(data, names, true);
+    return 0;
 }
 
 int32_t xbylist(HostDataSet* data, HostDataSet* other) {

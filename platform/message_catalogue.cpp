@@ -175,7 +175,7 @@ const MessageRow kMessageCatalogue[] = {
     // 100/99: the operator as written.
     {kMsgHost, 99, "a model is written as a LINEQS, RAM, COSAN or FACTOR statement, not with lavaan's operator \"%s\""},
     // 100/110: as 58, with the TYPE of DATA= before its file.
-    {kMsgHost, 110, "%s data set %s would replace %s data set %s, the TYPE=%s data the step analyses (%s); only OUTSTAT= may replace the moments of DATA= (TYPE CORR, COV, UCORR, UCOV or SYMATRIX)"},
+    {kMsgHost, 110, "%s data set %s would replace %s data set %s, the TYPE=%s data the step analyses (%s)"},
     // 100/111: the second name, the data set, why it could not be removed.
     {kMsgHost, 111, "WARNING: The second name %s of the earlier file of output data set %s could not be removed (%s)."},
     // 100/112: the output data sets of the step, separated by ", ".
@@ -838,6 +838,9 @@ const MessageRow kMessageCatalogue[] = {
     {kMsgProc, 863, "Lagrange Multiplier Tests for Releasing Equality Constraints"},
     {kMsgProc, 864, "Lagrange Multiplier Tests for Active Boundary Constraints"},
     {kMsgProc, 865, "Stepwise Multivariate Wald Test"},
+    // 352/866: the INWGT= name (length, text), the number of its groups and
+    // the BY values of the first few.
+    {kMsgProc, 866, "ERROR: INWGT= data set %.*s holds the weights of %i BY groups (%s), and the step has no BY statement: give it the BY statement of the run that wrote them, or the weights of one group."},
 
     // The optimizer library.  549/202: the count of eigenvalues treated as
     // zero; 549/204: a parameter name (length, text).

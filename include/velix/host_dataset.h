@@ -155,6 +155,12 @@ int32_t xbysync(HostDataSet* first, HostDataSet* second);
 int32_t xbyrwnd(HostDataSet* data, int32_t code);
 // 0 when `other` carries every BY variable of `data` with its type; nonzero otherwise.
 int32_t xbylist(HostDataSet* data, HostDataSet* other);
+// Groups an input data set by its first `count` variables, as BY variables
+// in the order the data set holds them (a data set that a step with BY
+// groups wrote, read by a step without BY); the row labels of a file whose
+// first column has no name are not among them.  0, kDsBadHandle, or
+// kDsBadArgument for a count beyond its variables.
+int32_t xbyvars(HostDataSet* data, int32_t count);
 // Delivers the next observation of the current BY group of the slot's data
 // set: 1 when one was delivered, 0 at the end of the group (or no handle).
 // A stop the user asked for ends the step here (kLevelInterrupted), so that

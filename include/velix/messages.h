@@ -199,8 +199,7 @@ constexpr int32_t kMsgHostDottedName = 97;
 // a name is a letter or underscore followed by letters, digits and underscores; rename %s in the
 // data set (in R: names(d) <- gsub("[. ]", "_", names(d)))
 constexpr int32_t kMsgHostNameRule = 98;
-// %s data set %s would replace %s data set %s, the TYPE=%s data the step analyses (%s); only OUTSTAT=
-// may replace the moments of DATA= (TYPE CORR, COV, UCORR, UCOV or SYMATRIX)
+// %s data set %s would replace %s data set %s, the TYPE=%s data the step analyses (%s)
 constexpr int32_t kMsgHostOutputReplacesMoments = 110;
 // WARNING: The second name %s of the earlier file of output data set %s could not be removed (%s).
 constexpr int32_t kMsgHostSecondNameLeft = 111;
@@ -764,6 +763,9 @@ constexpr int32_t kMsgOutputLabel = 409;
 // ERROR: The INWGT= data set holds WLS weights over pairs of moments; the method needs a weight
 // matrix over the variables.
 constexpr int32_t kMsgInwgtPairWeights = 415;
+// ERROR: INWGT= data set %.*s holds the weights of %i BY groups (%s), and the step has no BY
+// statement: give it the BY statement of the run that wrote them, or the weights of one group.
+constexpr int32_t kMsgInwgtSeveralGroups = 866;
 // ERROR: The COSAN model has no COSAN statement.
 constexpr int32_t kMsgNoCosanStatement = 423;
 // ERROR: Term %i of the COSAN statement has no matrix.

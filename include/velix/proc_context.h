@@ -202,6 +202,10 @@ struct MomentState {
     double* invStore = nullptr;     // the inverse store of the BY group (invPool)
     int64_t weightFactorStart = 0;  // byte position of the WLS weight factor on scratchFile
     int16_t weightsOnFile = 0;      // workFile3 holds the p* diagonal weights of this group
+    int16_t meansGiven = 0;         // the data gave the means (raw data, a MEAN row, SSCP sums);
+                                    // set by the moment readers, read by OUTSTAT=
+    int16_t countGiven = 0;         // N came from the data, NOBS= or EDF=, not a default;
+                                    // set by the moment readers, read by OUTSTAT=
     int16_t varianceBlockWritten = 0;  // the residual store holds this group's variances:
                                        // cleared by the moment step, set by the residual
                                        // writer, read by the residual tables

@@ -975,6 +975,8 @@ int32_t read_moments(const DataView& dv, double* nd) {
     const int32_t m = dv.moments->nRead;
     const char* kind = dv.options->vardefKind;
     std::vector<double> work(std::max(m, 1) + 5 * std::max(n, 1));
+    // Raw data give both; a moment reader clears what it had to default.
+    dv.moments->meansGiven = dv.moments->countGiven = 1;
     if (dv.input->symatrixInput) {
         const int32_t level = cosfico(dv.ctx, *nd);
         *nd = dv.moments->nObs;

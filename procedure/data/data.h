@@ -65,13 +65,15 @@ int32_t cosfico(ProcContext* ctx, double statedN);
 //                    neither does), taken by a group without an N row (and,
 //                    for SSCP data, without an Intercept x Intercept
 //                    element); out: the group's N
-//   ctx       in   the variables read (read_variables)
+//   ctx       in-out in: the variables read (read_variables); out:
+//                    moments.meansGiven and countGiven cleared when the
+//                    means or N are defaults
 // Returns a level: 0, kLevelWarning, kLevelNoMoments (nothing usable) or
 // kLevelBadVariables (variables).
 int32_t zrcorr(HostDataSet* data, int32_t form, const StatementNode* stmtList, int32_t listEntry,
                int32_t origin, const char* type, double* matrix, double* means, double* stdDevs,
                double* work, const char* vardefKind, double* divisor, double* sumWeights,
-               double* nObs, const ProcContext* ctx);
+               double* nObs, ProcContext* ctx);
 
 // The cells of ctx->moments.kurtosisCells: the multivariate kurtosis
 // measures of the raw data (missing where they cannot be formed).

@@ -99,6 +99,33 @@ void exit_above_999(const DataView& dv) {
     if (*dv.errorLevel > kLevelStepEnds) xexit(*dv.errorLevel, 0);
 }
 
+// A stored model or weight data set that a run with BY groups wrote holds
+// one model or matrix per group, with that run's BY variables before
+// _TYPE_.  In a step without BY it is grouped by them, so that its groups
+// are read one at a time (as a whole its rows would mix the groups, the
+// later overwriting the earlier).  false when it has no such variables.
+bool group_by_leading_variables(const DataView& dv, int role) {
+    HostDataSet* d = dv.dataSets->dataSetHandle[role];
+    int16_t type = 0;
+    return dv.sizes->nByVars == 0 && xvfind(d, "_TYPE_", 6, &type, 0) == 0 && type > 1 && xbyvars(d, type - 1) == 0;
+}
+
+// The number of groups of the data set of `role`, left before its first;
+// `shown` receives the BY values of the first few ("g=1, g=2, ...").
+int32_t count_groups(const DataView& dv, int role, std::string* shown) {
+    HostDataSet* d = dv.dataSets->dataSetHandle[role];
+    constexpr int32_t kShown = 5;  // groups named; the count says how many more
+    int32_t groups = 0;
+    while (xbynext(d) != 0) {
+        DataSetLabel by;
+        if (++groups <= kShown && xoinfo(d, kInfoByValues, &by) == 0)
+            *shown += (groups > 1 ? ", " : "") + std::string(by.text, static_cast<size_t>(std::max<int16_t>(by.length, 0)));
+    }
+    if (groups > kShown) *shown += ", ...";
+    xbyrwnd(d, kRewindFile);
+    return groups;
+}
+
 // The numeric variables of the analysis, bound to rowValues[0 .. count-1].
 void bind_analysis(ReadList* list, const DataView& dv, int32_t count) {
     for (int32_t i = 0; i < count && !list->failed; ++i) {
@@ -257,6 +284,8 @@ void cosfop1(ProcContext* ctx) {
     }
     if (dv.input->inramUsed) {
         check_by(dv, kRoleInram, kInramMessages.byMismatch);
+        // The model is read from the first group (as in a step with BY).
+        group_by_leading_variables(dv, kRoleInram);
         ReadList list(dv, kRoleInram, dv.sizes->nByVars + 7, kInramMessages);
         list.bind_special("_TYPE_", dv.dataSets->outRow.type, true, 8);
         list.bind_special("_NAME_", dv.dataSets->outRow.name.text, true, 32);
@@ -342,6 +371,18 @@ void cosfop2(ProcContext* ctx) {
     }
     if (dv.input->inwgtUsed) {
         check_by(dv, kRoleInwgt, kInwgtMessages.byMismatch);
+        // The weights of one group are no weights of the data of all: which
+        // group's were meant is the user's to say.
+        std::string shown;
+        int32_t groups = 1;
+        if (group_by_leading_variables(dv, kRoleInwgt) && (groups = count_groups(dv, kRoleInwgt, &shown)) > 1) {
+            DataSetInfo info;
+            xoinfo(dv.dataSets->dataSetHandle[kRoleInwgt], kInfoDescription, &info);
+            xpmlog(kMsgProc, kMsgInwgtSeveralGroups, static_cast<int32_t>(wzstrip(info.name, 32)), info.name, groups,
+                   shown.c_str());
+            raise_error_level(dv.ctx, kLevelInputError);
+            exit_above_999(dv);
+        }
         const bool wls = wls_form(dv.methods->methodRequested);
         // Weights over pairs of moments (the WLS form, with _NAM2_) read as
         // a matrix over the variables would be silently misread: refused.
@@ -395,7 +436,8 @@ void cosfop3(ProcContext* ctx) {
     if (HostDataSet* out = dv.dataSets->dataSetHandle[kRoleOutwgt]) {
         set_type_and_label(out, "WEIGHT");
         const bool wls = wls_form(dv.methods->methodRequested);
-        OutputList list(dv, kRoleOutwgt, dv.sizes->nByVars + dv.sizes->nVar + (wls ? 4 : 2));
+        const int32_t intercept = dv.options->interceptVar ? 1 : 0;
+        OutputList list(dv, kRoleOutwgt, dv.sizes->nByVars + dv.sizes->nVar + intercept + (wls ? 4 : 2));
         list.define("_TYPE_", 410, dv.dataSets->outRow.type, 8);
         list.define("_NAME_", 412, dv.dataSets->outRow.name.text, 32);
         if (wls) {
@@ -403,6 +445,9 @@ void cosfop3(ProcContext* ctx) {
             list.define("_NAM3_", 414, dv.dataSets->outRow.name3.text, 32);
         }
         list.define_data_variables();
+        // The weights of an AUGMENT run are over the intercept too: its
+        // column, beside its row, lets INWGT= read them back whole.
+        if (intercept) list.define("Intercept", 0, &dv.cells->rowValues[dv.sizes->nVar], 0);
         xvpute(list.binding);
     }
     if (HostDataSet* out = dv.dataSets->dataSetHandle[kRoleOutest]) {

@@ -91,6 +91,7 @@ struct GroupRows {
     double n = 0.0, sumw = 0.0;
     bool anyRow = false, anyMatrix = false, conflictNote = false, tooMany = false;
     bool orderConflict = false;  // rows taken in order gave one element two values
+    bool meansDefaulted = false, countDefaulted = false;  // 0 and the default N stand in
     std::vector<std::string> typesSeen;
 };
 
@@ -445,6 +446,7 @@ int32_t complete_counts(const MomentKind& kind, bool inputAboutZero, int32_t ori
         } else {
             if (kind.dataType != "EST") xpmlog(kMsgReader, kMsgReaderNoNRow);
             g->n = kDefaultN;
+            g->countDefaulted = true;
         }
     }
     if (wzmis(g->sumw)) g->sumw = g->n;
@@ -462,6 +464,7 @@ int32_t complete_counts(const MomentKind& kind, bool inputAboutZero, int32_t ori
     if (!haveMeans) {
         xpmlog(kMsgReader, kMsgReaderMeansZero);
         std::fill(g->means.begin(), g->means.end(), 0.0);
+        g->meansDefaulted = true;
     }
     return 0;
 }
@@ -535,7 +538,7 @@ void divide(const std::vector<double>& c, const std::vector<double>& groupMeans,
 int32_t zrcorr(HostDataSet* data, int32_t form, const StatementNode* /*stmtList*/,
                int32_t /*listEntry*/, int32_t origin, const char* type, double* matrix,
                double* means, double* stdDevs, double* /*work*/, const char* vardefKind,
-               double* divisor, double* sumWeights, double* nObs, const ProcContext* ctx) {
+               double* divisor, double* sumWeights, double* nObs, ProcContext* ctx) {
     const double statedN = *nObs;
     // The PARTIAL variables are read after the analysis variables, to be
     // swept out of the matrix as they are from raw data.
@@ -567,6 +570,8 @@ int32_t zrcorr(HostDataSet* data, int32_t form, const StatementNode* /*stmtList*
     *divisor = zvardiv(vardefKind, g.n, origin == 0 ? 1.0 : 0.0, g.sumw);
     *nObs = g.n;
     *sumWeights = g.sumw;
+    ctx->moments.meansGiven = !g.meansDefaulted;
+    ctx->moments.countGiven = !g.countDefaulted;
     divide(c, g.means, form, n, *divisor, matrix, means, stdDevs);
     return level;
 }

@@ -5,10 +5,13 @@
 //
 //   mode 1: MEAN, STD or USTD, SKEWNESS, KURTOSIS, N, SUMWGT, then one row
 //           per variable of the moment matrix (of a run with means, the
-//           moments about the means of the DATA= variables, see below)
+//           moments about the means of the DATA= variables, see below);
+//           no MEAN row for moments that came without means, no N row
+//           for an N that no data, NOBS= or EDF= gave
 //   mode 0: matrix form (GLS, DWLS) one row per variable; WLS form one row
 //           per (i, j, k), holding the weights between moment (i, j) and
-//           the moments (k, l) up to it, in storage order
+//           the moments (k, l) up to it, in storage order; an AUGMENT
+//           run's intercept has its row and its column
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -53,8 +56,9 @@ NameRecord variable_name(const DataView& dv, int32_t i) {
 }
 
 // One row per variable of the PackedSym matrix a of order n, named by the
-// variable, its first nv values in v[nv]: only the DATA= variables have a
-// variable to receive a value.
+// variable, its first nv values in v[nv]: the values that the data set
+// has variables for (OUTSTAT= the DATA= variables, OUTWGT= also the
+// intercept).
 void matrix_rows(const DataView& dv, int32_t role, const double* a, int32_t n, int32_t nv, double* v) {
     std::vector<double> row(n);
     for (int32_t i = 0; i < n; ++i) {
@@ -122,7 +126,9 @@ void cosfout(ProcContext* ctx, int32_t mode) {
             std::copy(values, values + nv, v);
             cos_write_row(dv.ctx, role);
         };
-        stat_row("MEAN", dv.moments->means);
+        // Only what the data gave: means of 0 or the default N written out
+        // would read back as data that had them.
+        if (dv.moments->meansGiven) stat_row("MEAN", dv.moments->means);
         if (!dv.options->covAnalysis && withMeans)
             stat_row("STD", centredStd.data());
         else if (!dv.options->covAnalysis)
@@ -131,9 +137,11 @@ void cosfout(ProcContext* ctx, int32_t mode) {
             stat_row("SKEWNESS", dv.moments->skewness);
             stat_row("KURTOSIS", dv.moments->uniKurtosis);
         }
-        set_type(dv, "N");
-        std::fill(v, v + nv, dv.moments->nObs);
-        cos_write_row(dv.ctx, role);
+        if (dv.moments->countGiven) {
+            set_type(dv, "N");
+            std::fill(v, v + nv, dv.moments->nObs);
+            cos_write_row(dv.ctx, role);
+        }
         if (dv.moments->sumWeights != dv.moments->nObs) {
             set_type(dv, "SUMWGT");
             std::fill(v, v + nv, dv.moments->sumWeights);
@@ -151,7 +159,7 @@ void cosfout(ProcContext* ctx, int32_t mode) {
     set_type(dv, "WEIGHT");
     if (method == kMethodGls || method == kMethodUlsGls || method == kMethodDwls ||
         method == kMethodUlsDwls) {
-        matrix_rows(dv, role, dv.arrays->weightMatrix, n, nv, v);
+        matrix_rows(dv, role, dv.arrays->weightMatrix, n, n, v);
     } else if (method == kMethodWls || method == kMethodUlsWls) {
         int64_t q = 0;
         for (int32_t i = 0; i < n; ++i) {
@@ -162,10 +170,10 @@ void cosfout(ProcContext* ctx, int32_t mode) {
                     set_name(&dv.dataSets->outRow.name, &ni);
                     set_name(&dv.dataSets->outRow.name2, &nj);
                     set_name(&dv.dataSets->outRow.name3, &nk);
-                    vzfdl(host_missing_value(), v, nv);
+                    vzfdl(host_missing_value(), v, n);
                     const int32_t last = k < i ? k : j;
                     for (int32_t l = 0; l <= last; ++l, ++q)
-                        if (l < nv) v[l] = dv.arrays->weightMatrix[q];
+                        v[l] = dv.arrays->weightMatrix[q];
                     cos_write_row(dv.ctx, role);
                 }
             }

@@ -60,6 +60,7 @@ int32_t cosfico(ProcContext* ctx, double statedN) {
     vzfdl(missing, dv.arrays->momentMatrix, n * (n + 1) / 2);
     std::fill(dv.moments->stdDevs, dv.moments->stdDevs + n, 1.0);
     std::fill(dv.moments->means, dv.moments->means + n, 0.0);
+    dv.moments->meansGiven = 0;
     double N = missing, sumw = missing;
     int32_t order = 0;
     xbyrwnd(dv.dataSets->dataSetHandle[kRoleData], kRewindGroup);
@@ -71,6 +72,7 @@ int32_t cosfico(ProcContext* ctx, double statedN) {
         bool conflict = false;
         if (dv.input->typeVar > 0 && type_is(type, "MEAN")) {
             std::copy(v, v + n, dv.moments->means);
+            dv.moments->meansGiven = 1;
         } else if (dv.input->typeVar > 0 && (type_is(type, "STD") || type_is(type, "USTD"))) {
             std::copy(v, v + n, dv.moments->stdDevs);
         } else if (dv.input->typeVar > 0 && type_is(type, "N")) {
@@ -103,6 +105,7 @@ int32_t cosfico(ProcContext* ctx, double statedN) {
         }
     }
     // Without an N row the matrix is that of the N stated, taken as given.
+    dv.moments->countGiven = !(wzmis(N) && wzmis(statedN));
     if (wzmis(N)) N = wzmis(statedN) ? kDefaultN : statedN;
     if (wzmis(sumw)) sumw = N;
     dv.moments->nObs = N;

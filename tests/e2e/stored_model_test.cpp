@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "tests/e2e/harness.h"
+#include "tests/e2e/hs_fixture.h"
 #include "tests/support/fixtures.h"
 
 using velix::test::JsonValue;
@@ -362,6 +363,31 @@ TEST_F(StoredModel, AStoredPathModelLeavesItsMissingVariancesToTheSample) {
         if (row[0] == "ESTIM") eb.push_back(row[1] + ":" + row[5]);
     EXPECT_FALSE(ea.empty());
     EXPECT_EQ(ea, eb);
+}
+
+TEST_F(StoredModel, AStepWithoutByReadsTheFirstGroupOfAByRunAndNoWeightsOfAnyOne) {
+    // The model and the weights of each school; read by a step over all
+    // 301 pupils.  The model is that of the first group, fitted to hs as
+    // lavaan fits it (tests/fixtures/hs_cfa_ml.expected.json); the weights
+    // of one school are no weights of all pupils, so the step names the
+    // groups and ends.
+    const std::string model = velix::test::kHsModel;
+    const RunResult r = run("proc velix data=hs_by method=gls covariance outram=byram outwgt=bywgt;\n" + model +
+                            "by school;\nrun;\nproc velix data=hs method=ml covariance inram=byram;\nrun;\n"
+                            "proc velix data=hs method=gls covariance inwgt=bywgt;\n" + model + "run;\n");
+    ASSERT_EQ(r.json["steps"].size(), 3u) << r.log;
+    EXPECT_EQ(r.return_code(0), 0) << r.log;
+    EXPECT_EQ(r.return_code(1), 0) << r.log;
+    const auto fits = r.items(1, "factoid", "Fit");
+    ASSERT_EQ(fits.size(), 1u) << r.log;
+    EXPECT_NEAR(velix::test::factoid_values(*fits[0]).at("Chi-Square"), 85.022114722135, 5e-4);
+    EXPECT_NEAR(velix::test::column_by_parameter(velix::test::result_table(r, 1), "Estimate").at("l2"),
+                0.553500607192, 1e-5);
+    EXPECT_EQ(r.return_code(2), 2000) << r.log;
+    EXPECT_NE(r.log.find("INWGT= data set bywgt holds the weights of 2 BY groups (school=1, school=2)"),
+              std::string::npos)
+        << r.log;
+    EXPECT_TRUE(r.items(2, "factoid", "Fit").empty());
 }
 
 }  // namespace

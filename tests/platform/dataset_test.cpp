@@ -438,9 +438,9 @@ TEST_F(DataSetTest, OutputIsWrittenWhenTheStepEnds) {
 // (which the rename at the step's end would replace: the raw data, or the
 // user's moments replaced by estimates, were lost with no message) nor
 // that of another output of the step, however the file is named: another
-// spelling, a path in quotes, a symbolic or a hard link.  Moments may be
-// replaced by OUTSTAT=, updated moments of the same kind (not estimates
-// and moments of TYPE=EST), and raw data in another role than DATA= is not
+// spelling, a path in quotes, a symbolic or a hard link.  Moments are
+// the user's data as raw data are, also for OUTSTAT= (which writes the
+// model's variables only), and raw data in another role than DATA= is not
 // the step's data.
 TEST_F(DataSetTest, AnOutputCannotTakeTheFileOfTheRawDataOrOfAnotherOutput) {
     write("raw", "x\n1\n2\n");
@@ -463,10 +463,10 @@ TEST_F(DataSetTest, AnOutputCannotTakeTheFileOfTheRawDataOrOfAnotherOutput) {
         {"raw", "DATA=", {"\"" + respelled}, "would replace DATA= data set raw"},
         {"raw", "DATA=", {"soft"}, "would replace DATA= data set raw"},
         {"raw", "DATA=", {"hard"}, "would replace DATA= data set raw"},
-        {"mom", "DATA=", {"mom"}, ""},
-        {"mom", "DATA=", {"new", "mom"},
-         "OUTEST= data set mom would replace DATA= data set mom, the TYPE=COV data the step analyses (" +
-             (dir_ / "mom.csv").string() + "); only OUTSTAT= may replace"},
+        {"mom", "DATA=", {"mom"},
+         "OUTSTAT= data set mom would replace DATA= data set mom, the TYPE=COV data the step analyses (" +
+             (dir_ / "mom.csv").string() + ")"},
+        {"mom", "DATA=", {"new", "mom"}, "OUTEST= data set mom would replace DATA= data set mom, the TYPE=COV data"},
         {"est", "DATA=", {"est"}, "OUTSTAT= data set est would replace DATA= data set est, the TYPE=EST data"},
         {"raw", "INRAM=", {"raw"}, ""},
         {"raw", "DATA=", {"new", "\"" + (dir_ / "new.csv").string()}, "and OUTSTAT= data set new name the same file"},

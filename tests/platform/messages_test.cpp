@@ -159,7 +159,7 @@ TEST(MessageCatalogue, RowsAreUniqueSortedAndWellFormed) {
         {line(kMsgHostLineqsSemicolon), "LINEQS equations are separated by commas: this \";\" ends the LINEQS statement, and the equation after it is read as a programming statement"},
         {line(kMsgHostDottedName, "a.b", "r", "a_b"), "a.b is not a name: r, then write a_b"},
         {line(kMsgHostNameRule, "it"), "a name is a letter or underscore followed by letters, digits and underscores; rename it in the data set (in R: names(d) <- gsub(\"[. ]\", \"_\", names(d)))"},
-        {line(kMsgHostOutputReplacesMoments, "OUTEST=", "d", "DATA=", "e", "COV", "p"), "OUTEST= data set d would replace DATA= data set e, the TYPE=COV data the step analyses (p); only OUTSTAT= may replace the moments of DATA= (TYPE CORR, COV, UCORR, UCOV or SYMATRIX)"},
+        {line(kMsgHostOutputReplacesMoments, "OUTEST=", "d", "DATA=", "e", "COV", "p"), "OUTEST= data set d would replace DATA= data set e, the TYPE=COV data the step analyses (p)"},
         {line(kMsgHostSecondNameLeft, "k", "d", "w"), "WARNING: The second name k of the earlier file of output data set d could not be removed (w)."},
         {line(kMsgHostOutputsInPlaceAtStop, "d, e"), "NOTE: The output data sets of the step (d, e) were put in place: the stop came while they were being renamed."},
         {line(kMsgHostMomentRowsAsRaw, "d", "N, COV", big, "\"d\"", "cov"), "Data set d has no TYPE, but its rows are those of a moment data set (_TYPE_ N, COV): read as raw data, its 5000000000 rows would be analysed as observations. To analyse its matrix, write data=\"d\"(type=cov)."},
