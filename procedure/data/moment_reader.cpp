@@ -164,24 +164,6 @@ struct MomentKind {
     bool again = false;  // the group is read again: its rows were named the first time
 };
 
-// The rule of the N rows, with what is wrong in one named: a negative N
-// (g->badN), one that is not a whole number, a second N row.
-void read_n_row(const std::vector<double>& row, const MomentKind& kind, GroupRows* g) {
-    bool conflict = false;
-    const double earlier = g->n;
-    for (double x : row)
-        if (!wzmis(x) && x < 0.0) {
-            xpmlog(kMsgReader, kMsgReaderNNegative, x);
-            g->badN = true;
-            return;
-        }
-    g->n = same(row, &conflict);
-    if (kind.again) return;
-    if (conflict) xpmlog(kMsgReader, kMsgReaderNConflict);
-    if (!wzmis(earlier)) xpmlog(kMsgReader, kMsgReaderSecondNRow, earlier, g->n);
-    if (!wzmis(g->n) && g->n != std::floor(g->n)) xpmlog(kMsgReader, kMsgReaderNNotWhole, g->n);
-}
-
 // Rows of another type than the data set's moments: those of the other
 // moment types (read when the data set's own are missing) and those the
 // output data sets write beside their moments are passed over in silence;
@@ -235,7 +217,8 @@ void read_rows(HostDataSet* data, RowCells* rc, const MomentKind& kind, const st
         } else if (t == "USTD") {
             g->ustds = row;
         } else if (t == "N") {
-            read_n_row(row, kind, g);
+            if (!velix::detail::read_n_row(row.data(), n, kind.again, &g->n, &conflict)) g->badN = true;
+            if (conflict && !kind.again) xpmlog(kMsgReader, kMsgReaderNConflict);
         } else if (t == "SUMWGT") {
             g->sumw = same(row, &conflict);
             if (conflict) xpmlog(kMsgReader, kMsgReaderSumwgtConflict);
@@ -556,6 +539,21 @@ void divide(const std::vector<double>& c, const std::vector<double>& groupMeans,
 }
 
 }  // namespace
+
+bool velix::detail::read_n_row(const double* row, int32_t count, bool quiet, double* n, bool* conflict) {
+    const std::vector<double> v(row, row + count);
+    for (double x : v)
+        if (!wzmis(x) && x < 0.0) {
+            xpmlog(kMsgReader, kMsgReaderNNegative, x);
+            return false;
+        }
+    const double earlier = *n;
+    *n = same(v, conflict);
+    if (quiet) return true;
+    if (!wzmis(earlier)) xpmlog(kMsgReader, kMsgReaderSecondNRow, earlier, *n);
+    if (!wzmis(*n) && *n != std::floor(*n)) xpmlog(kMsgReader, kMsgReaderNNotWhole, *n);
+    return true;
+}
 
 int32_t zrcorr(HostDataSet* data, int32_t form, const StatementNode* /*stmtList*/,
                int32_t /*listEntry*/, int32_t origin, const char* type, double* matrix,

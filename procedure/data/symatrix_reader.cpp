@@ -79,7 +79,9 @@ int32_t cosfico(ProcContext* ctx, double statedN) {
         } else if (dv.input->typeVar > 0 && (type_is(type, "STD") || type_is(type, "USTD"))) {
             std::copy(v, v + n, dv.moments->stdDevs);
         } else if (dv.input->typeVar > 0 && type_is(type, "N")) {
-            N = same(v, n, &conflict);
+            // Named as in the other moment data sets: a negative N ends
+            // the group.
+            if (!velix::detail::read_n_row(v, n, false, &N, &conflict)) return kLevelNoMoments;
             if (conflict) xpmlog(kMsgProc, kMsgSymatrixNConflict);
         } else if (dv.input->typeVar > 0 && type_is(type, "SUMWGT")) {
             sumw = same(v, n, &conflict);

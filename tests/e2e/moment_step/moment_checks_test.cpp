@@ -309,6 +309,8 @@ TEST(MomentMessages, EachFaultOfAMomentDataSetIsNamed) {
         {"COV", "N,,50,50,50", "N,,50,50,50\nN,,40,40,40", "", 230, 57, "more than one N row (50, then 40)", 0},
         {"COV", "MEAN,,1,2,3", "MEAN,,1,2,3\nCVO,a,9,9,9", "", 230, 62, "Rows of _TYPE_ CVO are not moment rows", 0},
         {"SYMATRIX", "COV,b,0.5,", "COV,b,0.6,", "", 352, 202, "its element of b and a is 0.5 in one row and 0.6", 0},
+        {"SYMATRIX", "N,,50,50,50", "N,,-21,-21,-21", "", 230, 55, "The N row of the moment data set gives -21", 108},
+        {"SYMATRIX", "N,,50,50,50", "N,,50,50,50\nN,,40,40,40", "", 230, 57, "more than one N row (50, then 40)", 0},
     };
     const std::string dir = scratch_dir("mc_messages");
     const std::string model = ";\nlineqs a = 1.0 F + E1, b = l2 F + E2, c = l3 F + E3;\nstd F = vf, E1-E3 = e1-e3;\nrun;\n";
