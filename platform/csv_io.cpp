@@ -556,7 +556,15 @@ bool read_attribute(const std::string& line, int64_t lineNo, HostDataSet* data, 
                     std::string* error) {
     std::string attr = trim(line.substr(1));
     size_t eq = attr.find('=');
-    if (eq == std::string::npos) return true;  // a plain comment line
+    if (eq == std::string::npos) {
+        // A plain comment line; the first is kept for a NOTE, as numpy's
+        // savetxt(header=...) puts the names line behind a '#' so.
+        if (data->commentLine.empty() && !attr.empty()) {
+            data->commentLine = line;
+            data->commentLineNo = lineNo;
+        }
+        return true;
+    }
     std::string key = upper(trim(attr.substr(0, eq)));
     std::string value = trim(attr.substr(eq + 1));
     if (key == "TYPE") {

@@ -660,6 +660,11 @@ HostDataSet* dataset_open_input(const std::string& name, bool quoted,
     const bool read = csv_scan(file_lines(file), regular ? hold_limit() : std::numeric_limits<size_t>::max(),
                                options.sums ? &options.by : nullptr, data.get(), &why);
     stop_if_asked();
+    // Said also of a file that cannot be read: its names may be the line
+    // the comment hides.
+    if (!data->commentLine.empty())
+        write_log(format_message(kMsgHost, kMsgHostCommentLine, data->commentLineNo,
+                                 file_name_of(data->path).c_str(), data->commentLine.c_str()));
     if (!read) {
         *error = "Data set " + name + " (" + data->path + ") cannot be read: " + why + ".";
         return nullptr;

@@ -212,6 +212,10 @@ struct HostDataSet {
     std::string label;
     std::vector<velix::platform::DataSetVariable> variables;
     bool rowLabels = false;  // the file's first column had no name: its row labels (kRowLabelsName)
+    // The first line before the names that starts with '#' and is no
+    // "KEY=VALUE" attribute, and its number; empty when there is none.
+    std::string commentLine;
+    int64_t commentLineNo = 0;
     int64_t nObs = 0;
     // The sums of the observations of each group, from the scan; null when
     // they took too much memory (or a BY variable turned character).

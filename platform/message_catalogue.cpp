@@ -186,6 +186,8 @@ const MessageRow kMessageCatalogue[] = {
     {kMsgHost, 114, "%s, which is not a TYPE: a data set's TYPE is one of %s (raw data has none)"},
     // 100/115: the option as written, the data set, twice.
     {kMsgHost, 115, "Data-set option %s of %s is not known: TYPE= is the one option a data set takes, as in %s(type=cov)"},
+    // 100/116: the line's number, the file, the line.
+    {kMsgHost, 116, "NOTE: Line %li of %s, \"%s\", is a comment: only \"# KEY=VALUE\" lines before the names line say something of the data set, and the names are read from the first line without '#'. numpy's savetxt(header=...) writes its names so; give it comments=\"\" to write a names line."},
     // 100/125: the role (with its "="), three times.
     {kMsgHost, 125, "%s\"\" names no file: an output data set is named (%sest) or a file by its path in quotes (%s\"est.csv\")"},
     // 100/126: the role (with its "="), the name, the folder, the role, a file in the folder.
@@ -203,14 +205,14 @@ const MessageRow kMessageCatalogue[] = {
     {kMsgReader, 12, "WARNING: The N rows give different values; the smallest is used."},
     {kMsgReader, 13, "WARNING: A matrix row of the moment data set has an invalid _NAME_."},
     {kMsgReader, 15, "ERROR: The moment data set has no complete moment matrix."},
-    {kMsgReader, 16, "WARNING: The moment matrix has missing elements."},
+    {kMsgReader, 16, "WARNING: The moment matrix has no element of %s and %s."},
     {kMsgReader, 17, "NOTE: The moment data set has no N row; N is set to 10000."},
     {kMsgReader, 18, "WARNING: The correlation matrix is normalised to a unit diagonal."},
     {kMsgReader, 21, "ERROR: The moment data set has more matrix rows than analysis variables."},
     {kMsgReader, 22, "WARNING: A diagonal element of the correlation matrix differs from 1."},
     {kMsgReader, 23, "WARNING: Two rows give different values for the same matrix element; the later one is used."},
     {kMsgReader, 24, "WARNING: A variance is not positive after the means are removed; its row and column are set to 0."},
-    {kMsgReader, 25, "WARNING: A correlation of the input matrix exceeds 1 in size."},
+    {kMsgReader, 25, "WARNING: The correlation of %.*s and %.*s is %g, beyond 1 in size; it is analysed as given."},
     {kMsgReader, 26, "ERROR: A variable with zero variance has nonzero covariances."},
     {kMsgReader, 27, "ERROR: Variable %.*s has a negative variance."},
     {kMsgReader, 28, "NOTE: The moment matrix is read from the %s rows of the data set."},
@@ -225,6 +227,19 @@ const MessageRow kMessageCatalogue[] = {
     // 230/40: the names of the partial variables, separated by blanks.
     {kMsgReader, 40, "ERROR: The moment data set lacks moments of the PARTIAL variables %s."},
     {kMsgReader, 41, "ERROR: The matrix rows of the moment data set, taken in order for want of a _NAME_ variable, give the element of %.*s and %.*s two values, %g and %g: the rows are not in the order of the analysis variables. Name each row's variable in a _NAME_ variable."},
+    {kMsgReader, 50, "ERROR: The Intercept x Intercept element of the SSCP data set is %g; the sum of weights of its sums must be positive."},
+    {kMsgReader, 51, "ERROR: The SSCP data set gives the sums of its Intercept row but not their count: it has no Intercept x Intercept element and no N row, so the means cannot be formed. State N with NOBS=."},
+    // 230/52, 53: the sum of weights; where it came from ("its N row", ...).
+    {kMsgReader, 52, "NOTE: The SSCP data set has no Intercept column: the means are the sums of its Intercept row over the sum of weights %g, from %s."},
+    {kMsgReader, 53, "NOTE: The Intercept x Intercept element of the SSCP data set is missing: the means are the sums of its Intercept row over the sum of weights %g, from %s."},
+    {kMsgReader, 54, "ERROR: Variable %.*s has the standard deviation %g in the %s row; a standard deviation cannot be negative."},
+    {kMsgReader, 55, "ERROR: The N row of the moment data set gives %g; N cannot be negative."},
+    {kMsgReader, 56, "WARNING: The N row of the moment data set gives %g, which is not a whole number of observations; it is used as given."},
+    {kMsgReader, 57, "WARNING: The moment data set has more than one N row (%g, then %g); the last one is used."},
+    {kMsgReader, 58, "ERROR: N = %g of the moment data set is too small: the divisor of its moments under VARDEF=%.*s is %g."},
+    {kMsgReader, 59, "ERROR: The MEAN row of the moment data set has no value for %.*s, which the analysis needs."},
+    {kMsgReader, 60, "WARNING: The moment matrix has no row of %s."},
+    {kMsgReader, 62, "NOTE: Rows of _TYPE_ %s are not moment rows; they are ignored."},
 
     // The procedure.  352/1: the option text of the role, twice.
     {kMsgProc, 1, "WARNING: The BY groups of the %s data set are out of step with DATA=; the %s data set is used as it is."},
@@ -452,6 +467,8 @@ const MessageRow kMessageCatalogue[] = {
     // 352/196: a text of 24 and 25, as 56.
     {kMsgProc, 196, "weight matrix is not positive definite: a diagonal element is negative"},
     {kMsgProc, 197, "WARNING: The largest absolute diagonal residual of the correlation matrix is %g."},
+    {kMsgProc, 201, "Analysis of the Symmetric Matrix as Given"},
+    {kMsgProc, 202, "WARNING: The symmetric matrix is not symmetric: its element of %.*s and %.*s is %g in one row and %g in the other; the later one is used."},
     {kMsgProc, 206, "ERROR: Variable %.*s is not in the INEST= data set."},
     {kMsgProc, 207, "ERROR: Variable %.*s of the INEST= data set has the wrong type."},
     {kMsgProc, 208, "ERROR: The BY variables of the INEST= data set differ from those of DATA=."},

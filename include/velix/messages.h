@@ -215,6 +215,9 @@ constexpr int32_t kMsgHostUnknownType = 114;
 // Data-set option %s of %s is not known: TYPE= is the one option a data set takes, as in
 // %s(type=cov)
 constexpr int32_t kMsgHostUnknownDataSetOption = 115;
+// NOTE: Line %li of %s, "%s", is a comment: only "# KEY=VALUE" lines before the names say something
+// ... numpy's savetxt(header=...) ... comments="" ...
+constexpr int32_t kMsgHostCommentLine = 116;
 // %s"" names no file: an output data set is named (%sest) or a file by its path in quotes
 // (%s"est.csv")
 constexpr int32_t kMsgHostOutputEmptyName = 125;
@@ -318,6 +321,9 @@ constexpr int32_t kMsgSymatrixTooManyRows = 32;
 constexpr int32_t kMsgSymatrixRowIgnored = 33;
 // WARNING: Elements of the symmetric matrix are missing; they are set to 0.
 constexpr int32_t kMsgSymatrixMissing = 34;
+// WARNING: The symmetric matrix is not symmetric: its element of %.*s and %.*s is %g in one row and
+// %g in the other; the later one is used.
+constexpr int32_t kMsgSymatrixNotSymmetric = 202;
 // ERROR: The moments of variable %.*s are too large to be represented; the BY group is not
 // analysed.
 constexpr int32_t kMsgMomentsOverflow = 35;
@@ -378,6 +384,8 @@ constexpr int32_t kMsgAnalysisUcorr = 298;
 constexpr int32_t kMsgAnalysisUcov = 299;
 constexpr int32_t kMsgAnalysisCorr = 318;
 constexpr int32_t kMsgAnalysisCov = 319;
+// Analysis of the Symmetric Matrix as Given (TYPE=SYMATRIX data)
+constexpr int32_t kMsgAnalysisSymatrix = 201;
 // ERROR: A DATA= data set of TYPE=RAM cannot be analysed; use INRAM=.
 constexpr int32_t kMsgDataIsRam = 78;
 // NOTE: The input is a symmetric matrix; options of the raw-data moments are ignored.
@@ -908,8 +916,8 @@ constexpr int32_t kMsgReaderNConflict = 12;
 constexpr int32_t kMsgReaderInvalidName = 13;
 // ERROR: The BY group of the moment data set has no complete moment matrix.
 constexpr int32_t kMsgReaderNoCompleteMatrix = 15;
-// WARNING: The moment matrix of the BY group has missing elements.
-constexpr int32_t kMsgReaderMissingElements = 16;
+// WARNING: The moment matrix has no element of %s and %s.
+constexpr int32_t kMsgReaderElementMissing = 16;
 // NOTE: The moment data set has no N row; N is set to 10000.
 constexpr int32_t kMsgReaderNoNRow = 17;
 // WARNING: The correlation matrix is normalised to a unit diagonal.
@@ -923,7 +931,7 @@ constexpr int32_t kMsgReaderElementConflict = 23;
 // WARNING: A variance is not positive after the means are removed; its row and column are set to
 // 0.
 constexpr int32_t kMsgReaderVarianceNotPositive = 24;
-// WARNING: A correlation of the input matrix exceeds 1 in size.
+// WARNING: The correlation of %.*s and %.*s is %g, beyond 1 in size; it is analysed as given.
 constexpr int32_t kMsgReaderCorrelationAboveOne = 25;
 // ERROR: A variable with zero variance has nonzero covariances.
 constexpr int32_t kMsgReaderZeroVarianceCovaries = 26;
@@ -953,6 +961,35 @@ constexpr int32_t kMsgReaderPartialMissing = 40;
 // the element of %.*s and %.*s two values, %g and %g: the rows are not in the order of the analysis
 // variables. Name each row's variable in a _NAME_ variable.
 constexpr int32_t kMsgReaderOrderConflict = 41;
+// ERROR: The Intercept x Intercept element of the SSCP data set is %g; the sum of weights of its
+// sums must be positive.
+constexpr int32_t kMsgReaderInterceptCount = 50;
+// ERROR: The SSCP data set gives the sums of its Intercept row but not their count: ... NOBS=.
+constexpr int32_t kMsgReaderSscpNoCount = 51;
+// NOTE: The SSCP data set has no Intercept column: the means are the sums of its Intercept row
+// over the sum of weights %g, from %s.
+constexpr int32_t kMsgReaderNoInterceptColumn = 52;
+// NOTE: The Intercept x Intercept element of the SSCP data set is missing: ... (as 52).
+constexpr int32_t kMsgReaderInterceptCellMissing = 53;
+// ERROR: Variable %.*s has the standard deviation %g in the %s row; a standard deviation cannot be
+// negative.
+constexpr int32_t kMsgReaderNegativeStd = 54;
+// ERROR: The N row of the moment data set gives %g; N cannot be negative.
+constexpr int32_t kMsgReaderNNegative = 55;
+// WARNING: The N row of the moment data set gives %g, which is not a whole number; it is used as
+// given.
+constexpr int32_t kMsgReaderNNotWhole = 56;
+// WARNING: The moment data set has more than one N row (%g, then %g); the last one is used.
+constexpr int32_t kMsgReaderSecondNRow = 57;
+// ERROR: N = %g of the moment data set is too small: the divisor of its moments under
+// VARDEF=%.*s is %g.
+constexpr int32_t kMsgReaderNTooSmall = 58;
+// ERROR: The MEAN row of the moment data set has no value for %.*s, which the analysis needs.
+constexpr int32_t kMsgReaderMeanCellMissing = 59;
+// WARNING: The moment matrix has no row of %s.
+constexpr int32_t kMsgReaderRowMissing = 60;
+// NOTE: Rows of _TYPE_ %s are not moment rows; they are ignored.
+constexpr int32_t kMsgReaderOtherRowType = 62;
 
 // ---- the optimizer library (kMsgNlp) ----
 // WARNING: The optimization stopped at the time limit of %g seconds.

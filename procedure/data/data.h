@@ -232,6 +232,14 @@ std::vector<ReadVariable> read_variables(const ProcContext* ctx);
 // moments without them).
 bool partials_given(const double* matrix, const std::vector<ReadVariable>& vars, int32_t nAnalysis);
 
+// An N row of a moment data set, row[count], read into *n by the rule of
+// the N rows (the smallest value given; missing when none is) with what is
+// wrong in it named: a second N row (*n given on entry), a value that is
+// not a whole number; *conflict when the values differ, for the caller's
+// message.  A negative value is an ERROR: false, *n unchanged.  quiet: the
+// group is read again, its rows were named the first time.
+bool read_n_row(const double* row, int32_t count, bool quiet, double* n, bool* conflict);
+
 // The TYPE of OUTSTAT= and of its matrix rows: "SYMATRIX" for such input,
 // "UCOV" or "UCORR" for moments about zero (UCOV, UCORR, NOINT without an
 // intercept among the moments), else "COV" or "CORR".  A later step that

@@ -111,8 +111,10 @@ bool method_title(const DataView& dv) {
     char method[81];
     xpmstr(method, -1 - 80, kMsgProc, number);
     const bool aboutZero = dv.moments->momentOrigin != 0;
-    const int32_t matrix = dv.options->covAnalysis ? (aboutZero ? kMsgAnalysisUcov : kMsgAnalysisCov)
-                                                   : (aboutZero ? kMsgAnalysisUcorr : kMsgAnalysisCorr);
+    // A symmetric matrix is analysed as given, in either analysis.
+    const int32_t matrix = dv.input->symatrixInput ? kMsgAnalysisSymatrix
+                           : dv.options->covAnalysis ? (aboutZero ? kMsgAnalysisUcov : kMsgAnalysisCov)
+                                                     : (aboutZero ? kMsgAnalysisUcorr : kMsgAnalysisCorr);
     return !kyr_failed(kyr_title(dv.output->kyrManager, kyrmsgs(kMsgProc, kMsgMethodTitle, method), 2)) &&
            !kyr_failed(kyr_title(dv.output->kyrManager, kyrmsg(kMsgProc, matrix), 2));
 }

@@ -16,8 +16,9 @@
 // kind (N - 1 about the means and N about zero under the default, the
 // conventions of TYPE=COV and TYPE=UCOV data); a correlation matrix with
 // STD rows is read the same way.  SSCP data give their means through the
-// intercept row and, without an N row, their N through its Intercept
-// element.  A group without an N row has the N that NOBS= or EDF= states.
+// intercept row over the sum of weights, its Intercept element (also
+// their N without an N row).  A group without an N row has the N that
+// NOBS= or EDF= states.
 #include <algorithm>
 #include <cctype>
 #include <cmath>
@@ -87,11 +88,13 @@ struct GroupRows {
     std::vector<double> matrix;  // packed, missing where not given
     std::vector<double> means, stds, ustds;
     std::vector<double> icpt;    // SSCP intercept row
-    double icptIcpt = 0.0;       // SSCP Intercept x Intercept: the count of the sums
+    double icptIcpt = 0.0;       // SSCP Intercept x Intercept: the sum of weights of the sums
     double n = 0.0, sumw = 0.0;
     bool anyRow = false, anyMatrix = false, conflictNote = false, tooMany = false;
     bool orderConflict = false;  // rows taken in order gave one element two values
     bool meansDefaulted = false, countDefaulted = false;  // 0 and the default N stand in
+    bool meanRow = false, icptRow = false, badN = false;
+    std::vector<bool> rowGiven;  // by variable: a matrix row of it was read
     std::vector<std::string> typesSeen;
 };
 
@@ -120,10 +123,8 @@ int32_t find_special_variables(HostDataSet* data, bool sscp, RowCells* rc, int16
     }
     *interceptVar = 0;
     if (sscp && xvfind(data, "INTERCEPT", 9, interceptVar, 0) != 0 &&
-        xvfind(data, "INTERCEP", 8, interceptVar, 0) != 0) {
+        xvfind(data, "INTERCEP", 8, interceptVar, 0) != 0)
         *interceptVar = 0;
-        xpmlog(kMsgReader, kMsgReaderNoInterceptRow);
-    }
     // The intercept's row and column carry sums: a character variable of
     // that name cannot hold them.
     if (*interceptVar && xvname(data, *interceptVar, &d) == 0 && d->type == kVarCharacter) {
@@ -139,6 +140,7 @@ struct MomentKind {
     std::string rowType;   // _TYPE_ of the matrix rows
     size_t compareLength = 8;
     bool sscp = false;
+    bool again = false;  // the group is read again: its rows were named the first time
 };
 
 bool statistic_row(const std::string& t, const MomentKind& kind) {
@@ -237,6 +239,24 @@ void release(RowCells* rc) {
     rc->b = nullptr;
 }
 
+// Rows of another type than the data set's moments: those of the other
+// moment types (read when the data set's own are missing) and those the
+// output data sets write beside their moments are passed over in silence;
+// any other is named once, as a misspelt _TYPE_ would otherwise lose its
+// row without a word.
+void note_other_type(const std::string& t, const MomentKind& kind, const GroupRows& g) {
+    static const char* const kKnown[] = {"CORR", "COV", "UCORR", "UCOV", "SSCP", "SUMWGT", "SKEWNESS", "KURTOSIS",
+                                         "WEIGHT", "SCORE", "LSSCORE", "LOADINGS", "STD_LOAD", "UNIQUE_V",
+                                         "UNROTATE", "TRANSFOR", "FCORR", "FACT", "SYMATRIX"};
+    if (kind.dataType == "EST" || kind.again || t.empty()) return;
+    for (const char* k : kKnown)
+        if (t == k) return;
+    // The predicted moments and residuals of a fit: MAXPRED, ULSNRES, ...
+    if (t.size() > 4 && (t.compare(t.size() - 4, 4, "PRED") == 0 || t.compare(t.size() - 3, 3, "RES") == 0)) return;
+    if (std::count(g.typesSeen.begin(), g.typesSeen.end(), t) == 1 && g.typesSeen.back() == t)
+        xpmlog(kMsgReader, kMsgReaderOtherRowType, t.c_str());
+}
+
 // Reads the rows of the BY group once, taking the matrix rows of kind.rowType.
 void read_rows(HostDataSet* data, RowCells* rc, const MomentKind& kind, const std::vector<ReadVariable>& vars,
                GroupRows* g, int32_t* level) {
@@ -249,7 +269,8 @@ void read_rows(HostDataSet* data, RowCells* rc, const MomentKind& kind, const st
     g->ustds.assign(n, missing);
     g->icpt.assign(n, missing);
     g->n = g->sumw = g->icptIcpt = missing;
-    std::vector<bool> rowGiven(n, false);
+    std::vector<bool>& rowGiven = g->rowGiven;
+    rowGiven.assign(n, false);
     xbyrwnd(data, kRewindGroup);
     DataSetSlot slot;
     slot.handle = data;
@@ -265,13 +286,14 @@ void read_rows(HostDataSet* data, RowCells* rc, const MomentKind& kind, const st
         bool conflict = false;
         if (t == "MEAN" || (kind.dataType == "EST" && t.compare(0, 4, "PARM") == 0)) {
             g->means = row;
+            g->meanRow = true;
         } else if (t == "STD") {
             g->stds = row;
         } else if (t == "USTD") {
             g->ustds = row;
         } else if (t == "N") {
-            g->n = same(row, &conflict);
-            if (conflict) xpmlog(kMsgReader, kMsgReaderNConflict);
+            if (!velix::detail::read_n_row(row.data(), n, kind.again, &g->n, &conflict)) g->badN = true;
+            if (conflict && !kind.again) xpmlog(kMsgReader, kMsgReaderNConflict);
         } else if (t == "SUMWGT") {
             g->sumw = same(row, &conflict);
             if (conflict) xpmlog(kMsgReader, kMsgReaderSumwgtConflict);
@@ -286,6 +308,7 @@ void read_rows(HostDataSet* data, RowCells* rc, const MomentKind& kind, const st
                 if (kind.sscp && (un == "INTERCEPT" || un == "INTERCEP")) {
                     g->icpt = row;
                     g->icptIcpt = rc->icptCell;
+                    g->icptRow = true;
                 }
                 for (int32_t v = 0; v < n && r < 0; ++v)
                     if (upper(std::string(vars[v].name.text, vars[v].name.length)) == un)
@@ -327,8 +350,27 @@ void read_rows(HostDataSet* data, RowCells* rc, const MomentKind& kind, const st
                 }
                 e = row[c];
             }
+        } else {
+            note_other_type(t, kind, *g);
         }
     }
+}
+
+// Whether the analysis variables' block of the matrix is complete; when it
+// is not, a WARNING names the first element missing, or the row of one of
+// its variables that no matrix row gave.
+bool matrix_complete(const std::vector<ReadVariable>& vars, int32_t nAnalysis, const GroupRows& g) {
+    const auto name = [&](int32_t i) { return std::string(vars[i].name.text, vars[i].name.length); };
+    for (int32_t i = 0; i < nAnalysis; ++i)
+        for (int32_t j = 0; j <= i; ++j) {
+            if (!wzmis(g.matrix[pk(i, j)])) continue;
+            if (!g.rowGiven[i] || !g.rowGiven[j])
+                xpmlog(kMsgReader, kMsgReaderRowMissing, name(g.rowGiven[i] ? j : i).c_str());
+            else
+                xpmlog(kMsgReader, kMsgReaderElementMissing, name(i).c_str(), name(j).c_str());
+            return false;
+        }
+    return true;
 }
 
 // Reads the group until it gives a complete matrix of the nAnalysis
@@ -340,7 +382,8 @@ int32_t read_group(HostDataSet* data, RowCells* rc, MomentKind* kind, const std:
     static const char* const kFallback[] = {"CORR", "COV", "UCORR", "UCOV"};
     for (int attempt = 0; attempt < 5; ++attempt) {
         read_rows(data, rc, *kind, vars, g, level);
-        if (g->tooMany || g->orderConflict) {
+        kind->again = true;
+        if (g->tooMany || g->orderConflict || g->badN) {
             release(rc);
             return kLevelNoMoments;
         }
@@ -349,14 +392,8 @@ int32_t read_group(HostDataSet* data, RowCells* rc, MomentKind* kind, const std:
             release(rc);
             return kLevelNoMoments;
         }
-        bool complete = g->anyMatrix;
         // The analysis variables' block leads the packed matrix.
-        const auto analysisEnd = g->matrix.begin() + int64_t{nAnalysis} * (nAnalysis + 1) / 2;
-        if (complete && std::any_of(g->matrix.begin(), analysisEnd, [](double x) { return wzmis(x) != 0; })) {
-            xpmlog(kMsgReader, kMsgReaderMissingElements);
-            complete = false;
-        }
-        if (complete) break;
+        if (g->anyMatrix && matrix_complete(vars, nAnalysis, *g)) break;
         std::string next;
         for (const char* f : kFallback) {
             if (kind->rowType == f) continue;
@@ -401,18 +438,8 @@ int32_t check_matrix(const std::vector<ReadVariable>& vars, bool corrClass, std:
                     return kLevelNoMoments;
                 }
     }
-    if (!corrClass) return 0;
-    bool offDiagonal = false, diagonal = false;
-    for (int32_t i = 0; i < n; ++i)
-        for (int32_t j = 0; j <= i; ++j) {
-            const double v = a[pk(i, j)];
-            if (i == j && std::fabs(v - 1.0) > kCorrTolerance) diagonal = true;
-            if (i != j && std::fabs(v) > 1.0 + kCorrTolerance) offDiagonal = true;
-        }
-    if (offDiagonal) {
-        xpmlog(kMsgReader, kMsgReaderCorrelationAboveOne);
-        *level = std::max(*level, kLevelWarning);
-    }
+    bool diagonal = false;
+    for (int32_t i = 0; i < n && corrClass; ++i) diagonal = diagonal || std::fabs(a[pk(i, i)] - 1.0) > kCorrTolerance;
     if (diagonal) {
         xpmlog(kMsgReader, kMsgReaderDiagonalNotOne);
         xpmlog(kMsgReader, kMsgReaderNormalised);
@@ -420,6 +447,32 @@ int32_t check_matrix(const std::vector<ReadVariable>& vars, bool corrClass, std:
         std::vector<double> sd(n);
         zcovcor(n, a.data(), sd.data());
     }
+    // A correlation beyond 1 in size is no correlation: it is analysed as
+    // given, so that the checks of the matrix that follow see the user's
+    // matrix, and named here.
+    for (int32_t i = 0; i < n; ++i)
+        for (int32_t j = 0; j < i; ++j) {
+            const double scale = std::sqrt(a[pk(i, i)] * a[pk(j, j)]);
+            const double r = corrClass ? a[pk(i, j)] : scale > 0.0 ? a[pk(i, j)] / scale : 0.0;
+            if (std::fabs(r) > 1.0 + kCorrTolerance) {
+                xpmlog(kMsgReader, kMsgReaderCorrelationAboveOne, static_cast<int32_t>(vars[i].name.length),
+                       vars[i].name.text, static_cast<int32_t>(vars[j].name.length), vars[j].name.text, r);
+                *level = std::max(*level, kLevelWarning);
+            }
+        }
+    return 0;
+}
+
+// The standard deviations of a correlation matrix: kLevelNoMoments, with
+// an ERROR naming the variable, when one is negative (it would turn the
+// sign of every covariance of that variable).
+int32_t check_std_devs(const std::vector<ReadVariable>& vars, const std::vector<double>& sd, const char* row) {
+    for (size_t i = 0; i < vars.size(); ++i)
+        if (!wzmis(sd[i]) && sd[i] < 0.0) {
+            xpmlog(kMsgReader, kMsgReaderNegativeStd, static_cast<int32_t>(vars[i].name.length), vars[i].name.text,
+                   sd[i], row);
+            return kLevelNoMoments;
+        }
     return 0;
 }
 
@@ -427,21 +480,51 @@ bool all_given(const std::vector<double>& v) {
     return std::none_of(v.begin(), v.end(), [](double x) { return wzmis(x) != 0; });
 }
 
+// The count of SSCP data: the Intercept x Intercept element is the sum of
+// weights of the sums (and N without an N row); with an Intercept row and
+// no such element the N row or NOBS= gives it, and without those the
+// means cannot be formed.  kLevelNoMoments with an ERROR when the element
+// is not positive or nothing counts the sums; a NOTE says what was read.
+int32_t sscp_counts(bool interceptColumn, double statedN, GroupRows* g) {
+    if (!wzmis(g->icptIcpt)) {
+        if (!(g->icptIcpt > 0.0)) {
+            xpmlog(kMsgReader, kMsgReaderInterceptCount, g->icptIcpt);
+            return kLevelNoMoments;
+        }
+        if (wzmis(g->n)) g->n = g->icptIcpt;
+        if (wzmis(g->sumw)) g->sumw = g->icptIcpt;
+        return 0;
+    }
+    if (!g->icptRow) {
+        xpmlog(kMsgReader, kMsgReaderNoInterceptRow);
+        return 0;
+    }
+    if (wzmis(g->n) && wzmis(statedN) && wzmis(g->sumw)) {
+        xpmlog(kMsgReader, kMsgReaderSscpNoCount);
+        return kLevelNoMoments;
+    }
+    const char* from = !wzmis(g->sumw) ? "its SUMWGT row" : !wzmis(g->n) ? "its N row" : "NOBS= or EDF=";
+    if (wzmis(g->n)) g->n = wzmis(statedN) ? g->sumw : statedN;
+    if (wzmis(g->sumw)) g->sumw = g->n;
+    xpmlog(kMsgReader, interceptColumn ? kMsgReaderInterceptCellMissing : kMsgReaderNoInterceptColumn, g->sumw,
+           from);
+    return 0;
+}
+
 // Completes N, the sum of weights and the means; kLevelNoMoments when the
 // means are needed and not given: to move the moments to another origin,
 // for TYPE=EST, and for the intercept's row of an AUGMENT analysis (a
 // model with means fitted to means of 0 would be a wrong fit reported as
-// a good one).  Without an N row, N is the count the
-// data set holds (the Intercept x Intercept element of SSCP data), else
-// statedN (NOBS= or EDF=): the matrix is then read as the moments of
-// that many observations, as given.  Only when neither is known does N
-// fall back to a large default, with a note.
-int32_t complete_counts(const MomentKind& kind, bool inputAboutZero, int32_t origin, bool augmented, int32_t n,
-                        double statedN, GroupRows* g) {
+// a good one).  Without an N row, N is the count the data set holds (SSCP
+// data), else statedN (NOBS= or EDF=): the matrix is then read as the
+// moments of that many observations, as given.  Only when neither is
+// known does N fall back to a large default, with a note.
+int32_t complete_counts(const MomentKind& kind, bool inputAboutZero, int32_t origin, bool augmented,
+                        const std::vector<ReadVariable>& vars, double statedN, bool interceptColumn, GroupRows* g) {
+    const int32_t n = static_cast<int32_t>(vars.size());
+    if (kind.sscp && sscp_counts(interceptColumn, statedN, g) != 0) return kLevelNoMoments;
     if (wzmis(g->n)) {
-        if (kind.sscp && !wzmis(g->icptIcpt)) {
-            g->n = g->icptIcpt;
-        } else if (!wzmis(statedN)) {
+        if (!wzmis(statedN)) {
             g->n = statedN;
         } else {
             if (kind.dataType != "EST") xpmlog(kMsgReader, kMsgReaderNoNRow);
@@ -456,9 +539,15 @@ int32_t complete_counts(const MomentKind& kind, bool inputAboutZero, int32_t ori
     const bool meansNeeded = (inputAboutZero != (origin != 0)) || kind.dataType == "EST" || augmented;
     const bool haveMeans = all_given(g->means);
     if (meansNeeded && !haveMeans) {
-        xpmlog(kMsgReader, kind.sscp                ? kMsgReaderSscpNoMeans
-                           : kind.dataType == "EST" ? kMsgReaderEstNoMeans
-                                                    : kMsgReaderNoMeanRow);
+        // A MEAN row with a cell missing: the cell is named.
+        const auto gap = std::find_if(g->means.begin(), g->means.end(), [](double x) { return wzmis(x) != 0; });
+        const ReadVariable& v = vars[static_cast<size_t>(gap - g->means.begin())];
+        if (g->meanRow && !kind.sscp && kind.dataType != "EST")
+            xpmlog(kMsgReader, kMsgReaderMeanCellMissing, static_cast<int32_t>(v.name.length), v.name.text);
+        else
+            xpmlog(kMsgReader, kind.sscp                ? kMsgReaderSscpNoMeans
+                               : kind.dataType == "EST" ? kMsgReaderEstNoMeans
+                                                        : kMsgReaderNoMeanRow);
         return kLevelNoMoments;
     }
     if (!haveMeans) {
@@ -525,8 +614,10 @@ void divide(const std::vector<double>& c, const std::vector<double>& groupMeans,
     for (int32_t i = 0; i < n; ++i)
         for (int32_t j = 0; j <= i; ++j) {
             if (form == 'R') {
+                // A correlation beyond 1 in size stays as it is (the
+                // WARNING of check_matrix named it).
                 const double r = root[i] > 0.0 && root[j] > 0.0 ? c[pk(i, j)] / (root[i] * root[j]) : 0.0;
-                matrix[pk(i, j)] = i == j ? (root[i] > 0.0 ? 1.0 : 0.0) : (std::fabs(r) > 1.0 ? c[pk(i, j)] : r);
+                matrix[pk(i, j)] = i == j ? (root[i] > 0.0 ? 1.0 : 0.0) : r;
             } else {
                 matrix[pk(i, j)] = divisor > 0.0 ? c[pk(i, j)] / divisor : 0.0;
             }
@@ -534,6 +625,21 @@ void divide(const std::vector<double>& c, const std::vector<double>& groupMeans,
 }
 
 }  // namespace
+
+bool velix::detail::read_n_row(const double* row, int32_t count, bool quiet, double* n, bool* conflict) {
+    const std::vector<double> v(row, row + count);
+    for (double x : v)
+        if (!wzmis(x) && x < 0.0) {
+            xpmlog(kMsgReader, kMsgReaderNNegative, x);
+            return false;
+        }
+    const double earlier = *n;
+    *n = same(v, conflict);
+    if (quiet) return true;
+    if (!wzmis(earlier)) xpmlog(kMsgReader, kMsgReaderSecondNRow, earlier, *n);
+    if (!wzmis(*n) && *n != std::floor(*n)) xpmlog(kMsgReader, kMsgReaderNNotWhole, *n);
+    return true;
+}
 
 int32_t zrcorr(HostDataSet* data, int32_t form, const StatementNode* /*stmtList*/,
                int32_t /*listEntry*/, int32_t origin, const char* type, double* matrix,
@@ -563,11 +669,23 @@ int32_t zrcorr(HostDataSet* data, int32_t form, const StatementNode* /*stmtList*
     const bool corrClass = kind.rowType == "CORR" || kind.rowType == "UCORR";
     const bool inputAboutZero = kind.rowType[0] == 'U' || kind.sscp;
     if (check_matrix(vars, corrClass, &g.matrix, &level) != 0) return kLevelNoMoments;
-    if (complete_counts(kind, inputAboutZero, origin, ctx->options.interceptVar != 0, n, statedN, &g) != 0)
+    if (corrClass && check_std_devs(vars, kind.rowType == "UCORR" ? g.ustds : g.stds,
+                                    kind.rowType == "UCORR" ? "USTD" : "STD") != 0)
         return kLevelNoMoments;
+    if (complete_counts(kind, inputAboutZero, origin, ctx->options.interceptVar != 0, vars, statedN,
+                        interceptVar != 0, &g) != 0)
+        return kLevelNoMoments;
+    // Too few observations for any moment: N = 1 about the means leaves
+    // every variance without a divisor.
+    *divisor = zvardiv(vardefKind, g.n, origin == 0 ? 1.0 : 0.0, g.sumw);
+    const double inputDivisor = zvardiv(vardefKind, g.n, inputAboutZero ? 0.0 : 1.0, g.sumw);
+    if (!(*divisor > 0.0) || !(inputDivisor > 0.0)) {
+        xpmlog(kMsgReader, kMsgReaderNTooSmall, g.n, wzstrip(vardefKind, 8), vardefKind,
+               std::min(*divisor, inputDivisor));
+        return kLevelNoMoments;
+    }
     const std::vector<double> c = cross_products(kind, corrClass, inputAboutZero, origin, vardefKind, n, &g, &level);
 
-    *divisor = zvardiv(vardefKind, g.n, origin == 0 ? 1.0 : 0.0, g.sumw);
     *nObs = g.n;
     *sumWeights = g.sumw;
     ctx->moments.meansGiven = !g.meansDefaulted;

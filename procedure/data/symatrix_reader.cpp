@@ -2,6 +2,7 @@
 // row by row (rows named by _NAME_ or taken in order), with optional MEAN,
 // STD, USTD, N and SUMWGT rows.  The matrix is analysed as it is given.
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <vector>
 
@@ -17,6 +18,9 @@ namespace {
 // N of a symmetric matrix that comes without an N row when NOBS= and EDF=
 // state none.
 constexpr double kDefaultN = 10000.0;
+// Two values of one element that differ by this much (relative to 1 or
+// to their size) make the matrix not symmetric.
+constexpr double kAsymmetry = 1e-8;
 
 using velix::pk;
 
@@ -63,6 +67,7 @@ int32_t cosfico(ProcContext* ctx, double statedN) {
     dv.moments->meansGiven = 0;
     double N = missing, sumw = missing;
     int32_t order = 0;
+    bool asymmetryNoted = false;
     xbyrwnd(dv.dataSets->dataSetHandle[kRoleData], kRewindGroup);
     std::memset(dv.dataSets->outRow.type, ' ', 8);
     while (cos_read_row(dv.ctx, kRoleData)) {
@@ -76,7 +81,9 @@ int32_t cosfico(ProcContext* ctx, double statedN) {
         } else if (dv.input->typeVar > 0 && (type_is(type, "STD") || type_is(type, "USTD"))) {
             std::copy(v, v + n, dv.moments->stdDevs);
         } else if (dv.input->typeVar > 0 && type_is(type, "N")) {
-            N = same(v, n, &conflict);
+            // Named as in the other moment data sets: a negative N ends
+            // the group.
+            if (!velix::detail::read_n_row(v, n, false, &N, &conflict)) return kLevelNoMoments;
             if (conflict) xpmlog(kMsgProc, kMsgSymatrixNConflict);
         } else if (dv.input->typeVar > 0 && type_is(type, "SUMWGT")) {
             sumw = same(v, n, &conflict);
@@ -98,8 +105,18 @@ int32_t cosfico(ProcContext* ctx, double statedN) {
                 }
                 r = order++;
             }
-            for (int32_t c = 0; c < n; ++c)
-                if (!wzmis(v[c])) dv.arrays->momentMatrix[pk(r, c)] = v[c];
+            for (int32_t c = 0; c < n; ++c) {
+                if (wzmis(v[c])) continue;
+                double& e = dv.arrays->momentMatrix[pk(r, c)];
+                // A matrix that is not symmetric is named once: its
+                // later row stands.
+                if (!asymmetryNoted && !wzmis(e) && std::fabs(e - v[c]) >= kAsymmetry * std::max(1.0, std::fabs(e))) {
+                    xpmlog(kMsgProc, kMsgSymatrixNotSymmetric, static_cast<int32_t>(vars[r].name.length),
+                           vars[r].name.text, static_cast<int32_t>(vars[c].name.length), vars[c].name.text, e, v[c]);
+                    asymmetryNoted = true;
+                }
+                e = v[c];
+            }
         } else {
             xpmlog(kMsgProc, kMsgSymatrixRowIgnored, 8, dv.dataSets->outRow.type);
         }

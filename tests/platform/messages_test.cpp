@@ -165,6 +165,7 @@ TEST(MessageCatalogue, RowsAreUniqueSortedAndWellFormed) {
         {line(kMsgHostMomentRowsAsRaw, "d", "N, COV", big, "\"d\"", "cov"), "Data set d has no TYPE, but its rows are those of a moment data set (_TYPE_ N, COV): read as raw data, its 5000000000 rows would be analysed as observations. To analyse its matrix, write data=\"d\"(type=cov)."},
         {line(kMsgHostUnknownType, "g", "t"), "g, which is not a TYPE: a data set's TYPE is one of t (raw data has none)"},
         {line(kMsgHostUnknownDataSetOption, "o=v", "d", "d"), "Data-set option o=v of d is not known: TYPE= is the one option a data set takes, as in d(type=cov)"},
+        {line(kMsgHostCommentLine, big, "f.csv", "# a,b"), "NOTE: Line 5000000000 of f.csv, \"# a,b\", is a comment: only \"# KEY=VALUE\" lines before the names line say something of the data set, and the names are read from the first line without '#'. numpy's savetxt(header=...) writes its names so; give it comments=\"\" to write a names line."},
         {line(kMsgHostOutputEmptyName, "OUTSTAT=", "OUTSTAT=", "OUTSTAT="), "OUTSTAT=\"\" names no file: an output data set is named (OUTSTAT=est) or a file by its path in quotes (OUTSTAT=\"est.csv\")"},
         {line(kMsgHostOutputNamesFolder, "OUTEST=", "f", "./f", "OUTEST=", "./f/est.csv"), "OUTEST=\"f\" names the folder ./f, not a file: an output data set is a file in it (OUTEST=\"./f/est.csv\")"},
     };

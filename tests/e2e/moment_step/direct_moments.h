@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -258,6 +259,36 @@ inline void write_sscp(const std::string& path, const Data& d, bool nRow = true)
     out << "N,," << d.rows.size();
     for (size_t j = 1; j < names.size(); ++j) out << "," << d.rows.size();
     out << "\n";
+}
+
+// The final estimates and standard errors by parameter and the chi-square
+// of BY group g of a step.
+struct GroupFit {
+    std::map<std::string, double> est, se;
+    double chisq = std::nan("");
+};
+
+inline GroupFit fit_of(const RunResult& r, size_t step, size_t g = 0) {
+    GroupFit f;
+    const auto tables = r.items(step, "table", "ParameterEstimates");  // a start and a final one per group
+    const auto fits = r.items(step, "factoid", "Fit");
+    if (tables.size() < 2 * g + 2 || fits.size() < g + 1) return f;
+    f.est = column_by_parameter(*tables[2 * g + 1], "Estimate");
+    f.se = column_by_parameter(*tables[2 * g + 1], "AppStdErr");
+    f.chisq = factoid_values(*fits[g]).at("Chi-Square");
+    return f;
+}
+
+// Each estimate, standard error and the chi-square within tol (relative).
+inline void expect_same_fit(const GroupFit& got, const GroupFit& want, double tol, const std::string& what) {
+    ASSERT_FALSE(want.est.empty()) << what << ": no estimates";
+    ASSERT_EQ(got.est.size(), want.est.size()) << what;
+    EXPECT_LT(rel(got.chisq, want.chisq), tol) << what << ": chi-square " << got.chisq << " against " << want.chisq;
+    for (const auto& [name, v] : want.est) {
+        EXPECT_LT(rel(got.est.at(name), v), tol) << what << ": " << name << " " << got.est.at(name) << " against " << v;
+        EXPECT_LT(rel(got.se.at(name), want.se.at(name)), tol)
+            << what << ": SE of " << name << " " << got.se.at(name) << " against " << want.se.at(name);
+    }
 }
 
 }  // namespace velix::test
