@@ -15,7 +15,10 @@
 // chi-squares and standardized residuals times the ratio of the
 // multipliers, N F against (N - 1) F; its predicted covariances, latent
 // moments, scores and determination.  The programs run at the default
-// stopping criteria; the tolerances are what those leave.
+// stopping criteria; the tolerances are what those leave.  Under GLS and
+// ULS the independence model, GFI and AGFI, and under ML the average
+// residuals, are compared with their formulas computed here from the data
+// and the fitted moments.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -38,6 +41,8 @@ using Reference = std::map<std::string, double>;
 constexpr double kEstimateTol = 2e-5, kFitTol = 1e-6, kResidualTol = 5e-4;
 // Numbers of one run, in its tables and in its OUTSTAT= data set.
 constexpr double kSameTol = 1e-12;
+// Sums of the data and the fitted moments formed here and in the program.
+constexpr double kSumTol = 1e-10;
 
 const char* const kGrowthVars[] = {"t1", "t2", "t3", "t4", "x1", "x2"};
 
@@ -71,9 +76,9 @@ const char* const kGrowthCovariatesRam =
 std::string outstat_path(const std::string& name) { return own_folder("mean_structure") + "/" + name + ".csv"; }
 
 RunResult run(const std::string& data, const std::string& options, const std::string& vars,
-              const std::string& model, const std::string& outstat = "") {
-    return run_velix("proc velix data=" + data +
-                         " method=ml covariance residual=norm asystand varstand platcov pdeterm predet " + options +
+              const std::string& model, const std::string& outstat = "", const std::string& method = "ml") {
+    return run_velix("proc velix data=" + data + " method=" + method +
+                         " covariance residual=norm asystand varstand platcov pdeterm predet " + options +
                          (outstat.empty() ? "" : " outstat='" + outstat_path(outstat) + "'") + ";\nvar " + vars +
                          ";\n" + model,
                      {data + ".csv"});
@@ -88,6 +93,8 @@ protected:
             {"hs_covariances", run("hs", "", "x1-x6", kHsCovariances, "hs_covariances")},
             {"growth", run("demo_growth", "augment", "t1-t4", kGrowth)},
             {"growth_n", run("demo_growth", "augment vardef=n", "t1-t4", kGrowth)},
+            {"growth_gls", run("demo_growth", "augment", "t1-t4", kGrowth, "", "gls")},
+            {"growth_uls", run("demo_growth", "augment", "t1-t4", kGrowth, "", "uls")},
             {"growth_x", run("demo_growth", "augment", "t1-t4 x1 x2", kGrowthCovariates, "growth_x")},
             {"growth_x_ram", run("demo_growth", "augment", "t1-t4 x1 x2", kGrowthCovariatesRam)},
         };
@@ -450,6 +457,128 @@ TEST_F(MeanStructure, OutstatRowsAfterTheFitAreThoseOfTheDataVariables) {
             expect_relative(outstat_value(means, type, name, a), outstat_value(plain, type, name, a), kEstimateTol,
                             type + " " + name + " " + a);
     }
+}
+
+// The sample's covariances (divisor N - 1) and means of t1-t4 of
+// demo_growth.csv, and the fitted ones of a run (PredModel: the means in
+// the row of Intercept), as dense 4 x 4 and 4-vectors.
+struct GrowthMoments {
+    double n = 0.0;
+    double s[4][4] = {}, xbar[4] = {}, sigma[4][4] = {}, mu[4] = {};
+};
+GrowthMoments growth_moments(const RunResult& r) {
+    GrowthMoments g;
+    const Rows data = read_rows(fixture_path("demo_growth.csv"));
+    g.n = static_cast<double>(data.cells.size());
+    std::vector<std::vector<double>> x;
+    for (const auto& row : data.cells)
+        x.push_back({std::stod(row[0]), std::stod(row[1]), std::stod(row[2]), std::stod(row[3])});
+    for (const auto& v : x)
+        for (int i = 0; i < 4; ++i) g.xbar[i] += v[i] / g.n;
+    for (const auto& v : x)
+        for (int i = 0; i < 4; ++i)
+            for (int j = 0; j < 4; ++j) g.s[i][j] += (v[i] - g.xbar[i]) * (v[j] - g.xbar[j]) / (g.n - 1.0);
+    const JsonValue& predicted = matrix(r, "PredModel");
+    for (int i = 0; i < 4; ++i) {
+        const std::string a = "t" + std::to_string(i + 1);
+        g.mu[i] = matrix_cell(predicted, "Intercept", a);
+        for (int j = 0; j < 4; ++j) g.sigma[i][j] = matrix_cell(predicted, a, "t" + std::to_string(j + 1));
+    }
+    return g;
+}
+
+// The inverse of a 4 x 4 symmetric positive definite matrix (Gauss-Jordan).
+void invert4(const double a[4][4], double out[4][4]) {
+    double m[4][8] = {};
+    for (int i = 0; i < 4; ++i) {
+        for (int j = 0; j < 4; ++j) m[i][j] = a[i][j];
+        m[i][4 + i] = 1.0;
+    }
+    for (int c = 0; c < 4; ++c) {
+        const double pivot = m[c][c];
+        for (double& x : m[c]) x /= pivot;
+        for (int r = 0; r < 4; ++r)
+            if (r != c) {
+                const double f = m[r][c];
+                for (int k = 0; k < 8; ++k) m[r][k] -= f * m[c][k];
+            }
+    }
+    for (int i = 0; i < 4; ++i)
+        for (int j = 0; j < 4; ++j) out[i][j] = m[i][4 + j];
+}
+
+TEST_F(MeanStructure, GlsIndependenceModelIsTheClosedForm) {
+    // GLS weighs by the sample's moments, at whose means the independence
+    // model's means are stationary: its variances d solve the least
+    // squares of I - S^-1 D, (A o A) d = diag(A) with A = S^-1, and
+    // F0 = (p - diag(A)'d) / 2, T0 = N F0 (225.1674, as R gives it).
+    const GrowthMoments g = growth_moments(result("growth_gls"));
+    double a[4][4], aa[4][4], aaInv[4][4];
+    invert4(g.s, a);
+    for (int i = 0; i < 4; ++i)
+        for (int j = 0; j < 4; ++j) aa[i][j] = a[i][j] * a[i][j];
+    invert4(aa, aaInv);
+    double f0 = 4.0;
+    for (int i = 0; i < 4; ++i)
+        for (int j = 0; j < 4; ++j) f0 -= a[i][i] * aaInv[i][j] * a[j][j];
+    const double t0 = g.n * f0 / 2.0, df0 = 6.0;
+    const std::map<std::string, double> f = fit("growth_gls");
+    expect_relative(f.at("Independence Model Chi-Square"), t0, kFitTol, "baseline");
+    EXPECT_EQ(f.at("Independence Model Chi-Square DF"), df0);
+    const double t = f.at("Chi-Square"), df = f.at("Chi-Square DF");
+    expect_relative(f.at("Bentler's Comparative Fit Index"), 1.0 - std::fmax(t - df, 0.0) / (t0 - df0), kFitTol, "CFI");
+}
+
+TEST_F(MeanStructure, GfiAndAgfiWeighCovariancesAndMeans) {
+    // GFI = 1 - G / D with G = tr((W (S - Sigma))^2) + 2c r'W r,
+    // D = tr((W S)^2) + 2c xbar'W xbar, r = xbar - mu, c = N / (N - 1):
+    // W = S^-1 for GLS, I for ULS; AGFI = 1 - p* (G / D) / df with p* the
+    // 10 covariances and 4 means and df = 14 - 9 parameters.
+    for (const char* name : {"growth_gls", "growth_uls"}) {
+        SCOPED_TRACE(name);
+        const GrowthMoments g = growth_moments(result(name));
+        double w[4][4] = {{1, 0, 0, 0}, {0, 1, 0, 0}, {0, 0, 1, 0}, {0, 0, 0, 1}};
+        if (std::string(name) == "growth_gls") invert4(g.s, w);
+        const double c = g.n / (g.n - 1.0);
+        double wr[4][4] = {}, ws[4][4] = {}, G = 0.0, D = 0.0;
+        for (int i = 0; i < 4; ++i)
+            for (int j = 0; j < 4; ++j)
+                for (int k = 0; k < 4; ++k) {
+                    wr[i][j] += w[i][k] * (g.s[k][j] - g.sigma[k][j]);
+                    ws[i][j] += w[i][k] * g.s[k][j];
+                }
+        for (int i = 0; i < 4; ++i)
+            for (int j = 0; j < 4; ++j) {
+                G += wr[i][j] * wr[j][i] + 2.0 * c * (g.xbar[i] - g.mu[i]) * w[i][j] * (g.xbar[j] - g.mu[j]);
+                D += ws[i][j] * ws[j][i] + 2.0 * c * g.xbar[i] * w[i][j] * g.xbar[j];
+            }
+        const std::map<std::string, double> f = fit(name);
+        const double df = 5.0;
+        // The same sums: as close as rounding leaves them (the constant's
+        // c differs from 1 by 1 / (N - 1), and G / D is small).
+        expect_relative(f.at("Goodness of Fit Index (GFI)"), 1.0 - G / D, kSumTol, "GFI");
+        expect_relative(f.at("GFI Adjusted for Degrees of Freedom (AGFI)"), 1.0 - 14.0 * (G / D) / df, kSumTol, "AGFI");
+    }
+}
+
+TEST_F(MeanStructure, AverageResidualLeavesTheConstantsOwnCellOut) {
+    // The raw residuals of the 10 covariances and 4 means; the constant's
+    // own moment is no residual and counts in neither average.
+    const RunResult& r = result("growth");
+    const GrowthMoments g = growth_moments(r);
+    double all = 0.0, off = 0.0;
+    for (int i = 0; i < 4; ++i) {
+        const double mean = std::fabs(g.xbar[i] - g.mu[i]);
+        all += mean + std::fabs(g.s[i][i] - g.sigma[i][i]);
+        off += mean;
+        for (int j = 0; j < i; ++j) {
+            all += std::fabs(g.s[i][j] - g.sigma[i][j]);
+            off += std::fabs(g.s[i][j] - g.sigma[i][j]);
+        }
+    }
+    const JsonValue& averages = r.table(0, "AveRawRes");
+    expect_relative(cell(averages, 0, "AveResValue").number(), all / 14.0, kEstimateTol, "average");
+    expect_relative(cell(averages, 1, "AveResValue").number(), off / 10.0, kEstimateTol, "off the diagonal");
 }
 
 }  // namespace
