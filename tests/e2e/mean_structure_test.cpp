@@ -67,6 +67,14 @@ const char* const kGrowthCovariates =
     "       t4 = 1.0 Fi + 3.0 Fs + E4, Fi = mi Intercept + b1 x1 + b2 x2 + DFi,\n"
     "       Fs = ms Intercept + c1 x1 + c2 x2 + DFs;\n"
     "std E1-E4 = ve1-ve4, DFi DFs = vi vs;\ncov DFi DFs = cis;\nrun;\n";
+// The same with the covariates' variances, covariance and moments with
+// the constant named: their estimates are moments about zero.
+const char* const kGrowthCovariatesNamed =
+    "lineqs t1 = 1.0 Fi + E1, t2 = 1.0 Fi + 1.0 Fs + E2, t3 = 1.0 Fi + 2.0 Fs + E3,\n"
+    "       t4 = 1.0 Fi + 3.0 Fs + E4, Fi = mi Intercept + b1 x1 + b2 x2 + DFi,\n"
+    "       Fs = ms Intercept + c1 x1 + c2 x2 + DFs;\n"
+    "std E1-E4 = ve1-ve4, DFi DFs = vi vs, x1 x2 = v1 v2;\n"
+    "cov DFi DFs = cis, x1 x2 = c12, x1 Intercept = m1, x2 Intercept = m2;\nrun;\n";
 const char* const kGrowthCovariatesRam =
     "ram 1 1 8 1.0, 1 2 8 1.0, 1 2 9 1.0, 1 3 8 1.0, 1 3 9 2.0, 1 4 8 1.0, 1 4 9 3.0,\n"
     "    1 8 7 mi, 1 9 7 ms, 1 8 5 b1, 1 8 6 b2, 1 9 5 c1, 1 9 6 c2,\n"
@@ -97,6 +105,7 @@ protected:
             {"growth_uls", run("demo_growth", "augment", "t1-t4", kGrowth, "", "uls")},
             {"growth_x", run("demo_growth", "augment", "t1-t4 x1 x2", kGrowthCovariates, "growth_x")},
             {"growth_x_ram", run("demo_growth", "augment", "t1-t4 x1 x2", kGrowthCovariatesRam)},
+            {"growth_x_named", run("demo_growth", "augment", "t1-t4 x1 x2", kGrowthCovariatesNamed)},
         };
     }
     static void TearDownTestSuite() { delete runs_; }
@@ -579,6 +588,42 @@ TEST_F(MeanStructure, AverageResidualLeavesTheConstantsOwnCellOut) {
     const JsonValue& averages = r.table(0, "AveRawRes");
     expect_relative(cell(averages, 0, "AveResValue").number(), all / 14.0, kEstimateTol, "average");
     expect_relative(cell(averages, 1, "AveResValue").number(), off / 10.0, kEstimateTol, "off the diagonal");
+}
+
+TEST_F(MeanStructure, ExogenousTablesShowCovariancesAndMeans) {
+    // The covariates' block at its sample values: variances, covariance and
+    // means (R's), no row for the constant's own moment; in the equation
+    // tables and in the RAM list (x1, x2, Intercept are variables 5-7).
+    const Reference g = reference("growth_x");
+    const JsonValue& variances = result("growth_x").table(0, "EstVarExog");
+    const JsonValue& covariances = result("growth_x").table(0, "EstCovExog");
+    const JsonValue& list = result("growth_x_ram").table(0, "RAMEstimates");
+    auto list_value = [&](int row, int column) -> double {
+        for (size_t i = 0; i < list["rows"].size(); ++i)
+            if (cell(list, i, "Matrix").number() == 3 && cell(list, i, "Row").number() == row &&
+                cell(list, i, "Col").number() == column)
+                return cell(list, i, "Estimate").number();
+        return NAN;
+    };
+    for (int a = 0; a < 2; ++a) {
+        const std::string x = a == 0 ? "x1" : "x2";
+        expect_relative(row_value(variances, "Variable", x, "Estimate"), g.at("pred_" + x + "_" + x), kEstimateTol,
+                        "variance of " + x);
+        expect_relative(pair_value(covariances, "Var1", "Var2", x, "Intercept"), g.at("pred_" + x + "_mean"),
+                        kEstimateTol, "mean of " + x);
+        expect_relative(list_value(5 + a, 5 + a), g.at("pred_" + x + "_" + x), kEstimateTol, "RAM variance of " + x);
+        expect_relative(list_value(7, 5 + a), g.at("pred_" + x + "_mean"), kEstimateTol, "RAM mean of " + x);
+    }
+    expect_relative(pair_value(covariances, "Var1", "Var2", "x1", "x2"), g.at("pred_x2_x1"), kEstimateTol, "x1, x2");
+    expect_relative(list_value(6, 5), g.at("pred_x2_x1"), kEstimateTol, "RAM x1, x2");
+    EXPECT_TRUE(std::isnan(list_value(7, 7)));
+    for (size_t i = 0; i < variances["rows"].size(); ++i) EXPECT_NE(cell(variances, i, "Variable").str(), "Intercept");
+    // Named, the same block's estimates are moments about zero, and a note
+    // says which.
+    const RunResult& named = result("growth_x_named");
+    EXPECT_NE(named.listing.find("estimates of v1 v2 are moments about zero"), std::string::npos) << named.listing;
+    EXPECT_NE(named.listing.find("estimates of c12 are moments about zero"), std::string::npos);
+    EXPECT_EQ(result("growth_x").listing.find("are moments about zero"), std::string::npos);
 }
 
 }  // namespace
