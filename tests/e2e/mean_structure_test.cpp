@@ -18,7 +18,8 @@
 // stopping criteria; the tolerances are what those leave.  Under GLS and
 // ULS the independence model, GFI and AGFI, and under ML the average
 // residuals, are compared with their formulas computed here from the data
-// and the fitted moments.
+// and the fitted moments; under WLS with R's minimum of the same
+// discrepancy and its GFI and AGFI.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -576,6 +577,14 @@ TEST_F(MeanStructure, GfiAndAgfiWeighCovariancesAndMeans) {
         expect_relative(f.at("Goodness of Fit Index (GFI)"), 1.0 - G / D, kSumTol, "GFI");
         expect_relative(f.at("GFI Adjusted for Degrees of Freedom (AGFI)"), 1.0 - 14.0 * (G / D) / df, kSumTol, "AGFI");
     }
+    // WLS weighs the same residuals, mapped to moments about zero at the
+    // sample means, by its fourth-order weights: R fits the model and
+    // forms G and D (mean_structure_reference.R).
+    const Reference wls = reference("growth_wls");
+    const std::map<std::string, double> f = fit("growth_wls");
+    expect_relative(f.at("Chi-Square"), wls.at("chisq"), kFitTol, "WLS chi-square");
+    expect_relative(f.at("Goodness of Fit Index (GFI)"), wls.at("gfi"), kFitTol, "WLS GFI");
+    expect_relative(f.at("GFI Adjusted for Degrees of Freedom (AGFI)"), wls.at("agfi"), kFitTol, "WLS AGFI");
 }
 
 TEST_F(MeanStructure, AverageResidualLeavesTheConstantsOwnCellOut) {
