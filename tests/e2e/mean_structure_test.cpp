@@ -13,8 +13,8 @@
 // are lavaan's.  Saturated intercepts leave the results of the same model
 // without means: its squared multiple correlations and NFI, and its
 // chi-squares and standardized residuals times the ratio of the
-// multipliers, N F against (N - 1) F; its predicted covariances, latent
-// moments, scores and determination.  The programs run at the default
+// multipliers, N F against (N - 1) F (the residuals by ML and GLS); its
+// predicted covariances, latent moments, scores and determination.  The programs run at the default
 // stopping criteria; the tolerances are what those leave.  Under GLS and
 // ULS the independence model, GFI and AGFI, and under ML the average
 // residuals, are compared with their formulas computed here from the data
@@ -100,6 +100,8 @@ protected:
             {"hs_means", run("hs", "augment", "x1-x6", kHsMeans, "hs_means")},
             {"hs_means_n", run("hs", "augment vardef=n", "x1-x6", kHsMeans)},
             {"hs_covariances", run("hs", "", "x1-x6", kHsCovariances, "hs_covariances")},
+            {"hs_means_gls", run("hs", "augment", "x1-x6", kHsMeans, "", "gls")},
+            {"hs_covariances_gls", run("hs", "", "x1-x6", kHsCovariances, "", "gls")},
             {"growth", run("demo_growth", "augment", "t1-t4", kGrowth)},
             {"growth_n", run("demo_growth", "augment vardef=n", "t1-t4", kGrowth)},
             {"growth_gls", run("demo_growth", "augment", "t1-t4", kGrowth, "", "gls")},
@@ -347,10 +349,19 @@ TEST_F(MeanStructure, StandardizedResidualsAreThoseOfTheCovariancesAndMeans) {
     }
     // Saturated intercepts: sqrt(N / (N - 1)) times those of the
     // covariances, the chi-square's ratio.
+    // So under GLS too, whose variances of the sample moments are those of
+    // the sample's covariances.
     const double scale = std::sqrt(301.0 / 300.0);
     const JsonValue& means = matrix(result("hs_means"), "AsymStdRes");
     const JsonValue& plain = matrix(result("hs_covariances"), "AsymStdRes");
     expect_relative(matrix_cell(means, "x5", "x3"), scale * matrix_cell(plain, "x5", "x3"), kResidualTol, "x5, x3");
+    const JsonValue& gls = matrix(result("hs_means_gls"), "AsymStdRes");
+    const JsonValue& glsPlain = matrix(result("hs_covariances_gls"), "AsymStdRes");
+    for (int i = 1; i <= 6; ++i)
+        for (int j = 1; j <= i; ++j) {
+            const std::string a = "x" + std::to_string(i), b = "x" + std::to_string(j);
+            expect_relative(matrix_cell(gls, a, b), scale * matrix_cell(glsPlain, a, b), kResidualTol, "GLS " + a + ", " + b);
+        }
 }
 
 TEST_F(MeanStructure, PredictedMomentsScoresAndDeterminationAreThoseOfTheCovariances) {
