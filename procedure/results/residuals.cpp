@@ -23,7 +23,6 @@
 #include "host/output_table.h"
 #include "numerics/kernel_support.h"
 #include "procedure/data/data.h"
-#include "procedure/evaluation/discrepancy_functions.h"
 #include "procedure/evaluation/jacobian.h"
 #include "procedure/evaluation/model_view.h"
 #include "procedure/proc_options.h"
@@ -196,8 +195,6 @@ constexpr int32_t kMsgDiagonal = 197;      // large diagonal residual of a corre
 constexpr int32_t kMsgResidualsGroup = 760;
 constexpr double kDiagonalLimit = 0.01;
 constexpr int32_t kBarColumns = 27;        // the bar of the largest count, less its digits
-// The final evaluation of the objective: it may not move the point.
-constexpr double kFinalPhase = -1.0;
 
 struct KindInfo {
     const char* name;
@@ -387,12 +384,7 @@ std::vector<int32_t> chosen_kinds(const ResultsView& rv) {
 bool asymptotic_variances(const ResultsView& rv, double nn, std::vector<double>* w) {
     const ResidualStore& st = *rv.residualStore;
     const EvalView view = eval_view(rv.ctx);
-    NlpProblem* nlp = rv.nlp;
-    const double phase = nlp->run.evalPhase;
-    nlp->run.evalPhase = kFinalPhase;
-    const int32_t rc = cosfunc(nlp);
-    nlp->run.evalPhase = phase;
-    if (rc != 0 || jacobian_walk(&view) != 0) return false;
+    if (results_final_evaluation(rv) != 0 || jacobian_walk(&view) != 0) return false;
     CountedEstimates counted;
     std::vector<double> terms = st.variance;
     if (!count_sample_block(rv, view, rv.eval->covariance, &counted) ||
