@@ -410,6 +410,8 @@ const MessageRow kMessageCatalogue[] = {
     // 352/137: name.
     // 352/134: the density in percent.
     {kMsgProc, 134, "NOTE: %g percent of the Jacobian of the moments can be nonzero."},
+    // 352/135: the parameters.
+    {kMsgProc, 135, "NOTE: Under AUGMENT the estimates of %s are moments about zero of variables with means, not variances or covariances: the covariance of x and y is their moment less the constant's moment times the product of their means. For the variance itself write the variable as an equation on Intercept with a disturbance (x = m Intercept + Dx with std Dx = v)."},
     {kMsgProc, 137, "ERROR: internal error: a product with matrix %s does not conform."},
     // 352/138: name.
     {kMsgProc, 138, "ERROR: internal error: matrix %s needs a stored inverse but belongs to no term."},

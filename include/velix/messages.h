@@ -482,6 +482,9 @@ constexpr int32_t kMsgMatrixNotInModel = 128;
 constexpr int32_t kMsgExogenousNotSet = 131;
 // ERROR: The option value of the covariance of the estimates is not valid.
 constexpr int32_t kMsgBadCovarianceOption = 132;
+// NOTE: Under AUGMENT the estimates of %s are moments about zero of variables with means, not
+// variances or covariances: ...
+constexpr int32_t kMsgParametersAboutZero = 135;
 // NOTE: The variances and covariances of the exogenous manifest variables are estimated with the
 // model as parameters %s, ...: the weights of %s tie them to the other moments, so their sample
 // values are not their estimates.

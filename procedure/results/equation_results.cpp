@@ -331,6 +331,15 @@ std::string parameter_cell(const EquationModel& m, int32_t e) {
     return m.parameter(e) > 0 ? m.parameter_name(e) : std::string(8, ' ');
 }
 
+// The constant's row of _PHI_ in the tables after the fit of a model with
+// means (modes 1 and 2); -1 otherwise.
+int32_t exogenous_constant(const EquationModel& m, int32_t mode) {
+    const int32_t k = results_intercept(m.rv);
+    if (mode == 0 || mode == 3 || k < 0) return -1;
+    const int32_t at = m.rv.readers->varPosition[k] - m.nEndo;
+    return at >= 0 && at < m.nExo ? at : -1;
+}
+
 // Variances (modes 0 to 2) or squared multiple correlations (mode 3).
 bool variance_table(HostObject* manager, const EquationModel& m, int32_t mode, const Standardized* std) {
     const ResultsView& rv = m.rv;
@@ -362,12 +371,15 @@ bool variance_table(HostObject* manager, const EquationModel& m, int32_t mode, c
     velix::detail::estimate_columns(t, mode == 2);
     if (!t.end_columns()) return false;
     const ModelMatrixTable& mt = *rv.model;
+    const velix::detail::MomentsAboutZero moments(rv, kPhi, exogenous_constant(m, mode));
+    std::vector<std::string> aboutZero;
     for (int32_t x = 0; x < m.nExo; ++x)
         for (int32_t e = mt.firstElement[kPhi]; e < mt.firstElement[kPhi] + mt.elementCount[kPhi]; ++e) {
-            if (rv.elements->row[e] != x || rv.elements->column[e] != x) continue;
+            if (rv.elements->row[e] != x || rv.elements->column[e] != x || moments.constant_own(e)) continue;
+            if (moments.about_zero(e)) aboutZero.push_back(m.parameter_name(e));
             t.set_text(0, m.name(m.nEndo + x));
             t.set_text(1, parameter_cell(m, e));
-            t.set_double(2, m.value(e));
+            t.set_double(2, moments.shown(e));
             if (mode == 2) {
                 double se = 0.0, tv = 0.0;
                 exogenous_inference(m, e, mode, &se, &tv);
@@ -376,7 +388,7 @@ bool variance_table(HostObject* manager, const EquationModel& m, int32_t mode, c
             }
             if (!t.add_row()) return false;
         }
-    return t.deliver();
+    return t.deliver() && velix::detail::about_zero_note(manager, aboutZero);
 }
 
 // Covariances (modes 0 to 2) or correlations (mode 3) of the exogenous
@@ -398,11 +410,14 @@ bool covariance_table(HostObject* manager, const EquationModel& m, int32_t mode,
     velix::detail::estimate_columns(t, mode == 2);
     if (!t.end_columns()) return false;
     const size_t at = parms ? 3 : 2;
+    const velix::detail::MomentsAboutZero moments(rv, kPhi, exogenous_constant(m, mode));
+    std::vector<std::string> aboutZero;
     for (int32_t x = 0; x < m.nExo; ++x)
         for (int32_t e = first; e < first + count; ++e) {
             const int32_t r = rv.elements->row[e], c = rv.elements->column[e];
             if (r != x || c == r) continue;
-            double v = m.value(e);
+            if (moments.about_zero(e)) aboutZero.push_back(m.parameter_name(e));
+            double v = moments.shown(e);
             if (mode == 3) {
                 // With means: the covariance about the means, or the mean
                 // itself where the element pairs a variable with the
@@ -423,7 +438,7 @@ bool covariance_table(HostObject* manager, const EquationModel& m, int32_t mode,
             }
             if (!t.add_row()) return false;
         }
-    return t.deliver();
+    return t.deliver() && velix::detail::about_zero_note(manager, aboutZero);
 }
 
 // The printed part of cospeqs; false after a failed output call.

@@ -20,3 +20,8 @@ double results_model_chisq(const ResultsView& rv);
 // F = r'W r), so kappa = 2 / N' for each; 0 when N' is not above DBL_MIN,
 // and every statistic built on it is then missing.
 double results_kappa(const ResultsView& rv);
+
+// The final evaluation of F at the estimates (the point does not move): it
+// leaves the implied moments and their inverse of the point.  Returns the
+// objective's result, 0 on success.
+int32_t results_final_evaluation(const ResultsView& rv);

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "host/output_table.h"
 #include "procedure/results/results.h"
@@ -77,6 +78,31 @@ private:
 //   ts  out  n x k: T S
 //   cov out  packed n: T S T', formed as (T S)_i . T_j
 void implied_covariance(const double* t, const double* s, size_t n, size_t k, double* ts, double* cov);
+
+// A model with means holds the moments about zero of the exogenous parts
+// in its central matrix (_PHI_, _P_): with the constant at row j, the mean
+// of x is p_xj / p_jj and the covariance of x and y p_xy - p_xj p_yj /
+// p_jj.  The tables after the fit show a fixed element (the sample's, or
+// a value given) as the covariance or mean it stands for and no row for
+// the constant's own moment; a parameter keeps its estimate, and those
+// that are moments about zero (both variables with a mean) are named in a
+// note.  With j = -1 every element shows its value.
+class MomentsAboutZero {
+public:
+    MomentsAboutZero(const ResultsView& rv, int32_t matrix, int32_t j);
+    bool constant_own(int32_t e) const;
+    double shown(int32_t e) const;
+    bool about_zero(int32_t e) const;
+
+private:
+    const ResultsView& rv_;
+    int32_t j_ = -1;
+    double c_ = 0.0;             // the constant's moment
+    std::vector<double> withJ_;  // per row: p_xj, 0 when none
+};
+// The note that names the parameters that are moments about zero; false
+// after a failed output call.
+bool about_zero_note(HostObject* manager, const std::vector<std::string>& names);
 
 // The host's missing value '_': a cell that carries no value (a fixed
 // element's standard error).

@@ -38,6 +38,8 @@ using velix::detail::close_estimation_group;
 using velix::detail::open_results_group;
 using velix::detail::blank_missing;
 using velix::detail::record_text;
+using velix::detail::about_zero_note;
+using velix::detail::MomentsAboutZero;
 
 namespace {
 
@@ -110,11 +112,19 @@ bool element_list(HostObject* manager, const RamModel& m, int32_t mode) {
     t.text_column("Parameter", std::max(m.parmWidth, 8));
     velix::detail::estimate_columns(t, mode == 2);
     if (!t.end_columns()) return false;
+    // After the fit a model with means shows the covariances and means of
+    // _P_ (Intercept is variable k of the RAM order).
+    const int32_t intercept = mode == 0 ? -1 : results_intercept(rv);
+    const MomentsAboutZero moments(rv, kResiduals, intercept);
+    std::vector<std::string> aboutZero;
     for (int32_t term = 1; term <= rv.sizes->nTerms; ++term) {
         const int32_t first = m.mt().termTable[term - 1], last = m.mt().termTable[term] - 1;
         for (int32_t k = first; k <= last; ++k)
             for (int32_t e = m.mt().firstElement[k]; e < m.mt().firstElement[k] + m.mt().elementCount[k]; ++e) {
                 const int32_t r = rv.elements->row[e], c = rv.elements->column[e];
+                const bool central = k == kResiduals;
+                if (central && moments.constant_own(e)) continue;
+                if (central && moments.about_zero(e)) aboutZero.push_back(m.parameter_cell(e));
                 const bool named = m.has_column_names(k);
                 t.set_int(0, term);
                 t.set_int(1, k);
@@ -123,7 +133,7 @@ bool element_list(HostObject* manager, const RamModel& m, int32_t mode) {
                 t.set_text(4, named ? m.column_name(k, c) : std::string());
                 t.set_int(5, c + 1);
                 t.set_text(6, m.parameter_cell(e));
-                t.set_double(7, m.value(e));
+                t.set_double(7, central ? moments.shown(e) : m.value(e));
                 if (mode == 2) {
                     const bool free = m.parameter(e) > 0;
                     const double se = free ? m.std_error(e) : blank_missing();
@@ -135,7 +145,7 @@ bool element_list(HostObject* manager, const RamModel& m, int32_t mode) {
                 if (!t.add_row()) return false;
             }
     }
-    return t.deliver();
+    return t.deliver() && about_zero_note(manager, aboutZero);
 }
 
 // The implied moments of all variables at the estimates.  A model with

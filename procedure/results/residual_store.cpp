@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "numerics/kernel_support.h"
-#include "procedure/evaluation/discrepancy_functions.h"
+#include "procedure/results/fit_state.h"
 #include "procedure/results/mean_structure.h"
 #include "procedure/results/results_view.h"
 #include "velix/host.h"
@@ -19,8 +19,6 @@ namespace {
 
 // The relative precision below which a residual counts as exactly zero.
 constexpr double kResidualRelTol = velix::kSqrtMachEpsWritten;
-// The final evaluation of the objective: it may not move the point.
-constexpr double kFinalPhase = -1.0;
 
 }  // namespace
 
@@ -60,12 +58,7 @@ bool residual_store_write_means(ResidualStore* store, const double* s, const dou
 
 int32_t residual_store_fill(ProcContext* ctx) {
     const ResultsView rv = results_view(ctx);
-    NlpProblem* nlp = rv.nlp;
-    const double phase = nlp->run.evalPhase;
-    nlp->run.evalPhase = kFinalPhase;
-    const int32_t rc = cosfunc(nlp);
-    nlp->run.evalPhase = phase;
-    if (rc != 0) return 1;
+    if (results_final_evaluation(rv) != 0) return 1;
     const int32_t k = results_intercept(rv);
     if (k < 0 || !residual_store_write_means(rv.residualStore, rv.arrays->momentMatrix, rv.eval->implied,
                                              rv.sizes->nManifest, k))

@@ -29,6 +29,7 @@
 #include "procedure/procedure.h"
 #include "procedure/results/fit_state.h"
 #include "procedure/results/mean_structure.h"
+#include "procedure/results/residual_variance.h"
 #include "procedure/results/results_view.h"
 #include "velix/codes.h"
 #include "velix/packed_index.h"
@@ -376,22 +377,26 @@ std::vector<int32_t> chosen_kinds(const ResultsView& rv) {
     return kinds;
 }
 
-// The asymptotic variances of the residuals (w, p*): the Jacobian of the
-// moments, for a model with means that of its covariances and means.
+// The asymptotic variances of the residuals (w, p*): the variances of the
+// sample moments under the method's weight less those of the fitted ones,
+// with the exogenous block at its sample values counted among the
+// estimates; for a model with means those of its covariances and means.
 bool asymptotic_variances(const ResultsView& rv, double nn, std::vector<double>* w) {
     const ResidualStore& st = *rv.residualStore;
     const EvalView view = eval_view(rv.ctx);
-    if (jacobian_walk(&view) != 0) return false;
-    const int32_t q = rv.sizes->nParmFree, pstar = rv.sizes->nMoments;
-    const double* jac = rv.eval->jacobian;
-    std::vector<double> centred;
-    if (st.intercept >= 0) {
-        centred.resize(static_cast<size_t>(q) * static_cast<size_t>(pstar));
-        center_jacobian(st.predicted.data(), rv.sizes->nManifest, st.intercept, jac, q, centred.data());
-        jac = centred.data();
-    }
-    residual_asymptotic_variances(st.variance.data(), nn, jac, rv.eval->covariance, results_kappa(rv), q, pstar,
-                                  w->data());
+    if (results_final_evaluation(rv) != 0 || jacobian_walk(&view) != 0) return false;
+    CountedEstimates counted;
+    std::vector<double> terms = st.variance;
+    if (!count_sample_block(rv, view, rv.eval->covariance, &counted) ||
+        !sample_variance_terms(rv, view, &terms))
+        return false;
+    const int32_t pstar = rv.sizes->nMoments;
+    std::vector<double> jac = counted.jac;
+    if (st.intercept >= 0)
+        center_jacobian(st.predicted.data(), rv.sizes->nManifest, st.intercept, counted.jac.data(), counted.q,
+                        jac.data());
+    residual_asymptotic_variances(terms.data(), nn, jac.data(), counted.cov.data(), results_kappa(rv), counted.q,
+                                  pstar, w->data());
     return true;
 }
 

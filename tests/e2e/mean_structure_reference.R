@@ -59,6 +59,9 @@
 #   variables against their sample covariances (Theta the residual
 #   covariances of t1-t4 and the covariances of x1 and x2).
 #
+# growth_wls: the growth curve by WLS, computed here without lavaan (see
+# below): its independence model's chi-square, its chi-square, GFI and AGFI.
+#
 #   Rscript tests/e2e/mean_structure_reference.R
 #   (reads tests/fixtures/demo_growth.csv, writes
 #   tests/fixtures/mean_structure_reference.csv)
@@ -162,6 +165,69 @@ for (case in names(fits)) {
     put(case, paste0("vres_", a, "_mean"), r / sqrt(k * S[a, a]))
   }
 }
+
+# growth_wls: the independence model of the growth curve by WLS, found
+# here by optim: free variances v and means mu of t1-t4 and zero
+# covariances, fitted to the moments about zero M (divisor N - 1, the
+# constant's moment c = N / (N - 1)) by F = r' Gamma^-1 r, Gamma the
+# fourth-order moments of the moments about zero less their products
+# (divisor N), the constant's own moment, which does not vary, given the
+# weight 1; the chi-square is N F.
+Z <- cbind(as.matrix(growth[, 1:4]), 1)
+N <- nrow(Z)
+pairs <- which(lower.tri(diag(5), diag = TRUE), arr.ind = TRUE)
+products <- t(apply(Z, 1, function(z) (z %o% z)[pairs]))
+zero <- colMeans(products)
+gamma <- crossprod(products) / N - tcrossprod(zero)
+own <- which(pairs[, 1] == 5 & pairs[, 2] == 5)
+gamma[own, ] <- 0
+gamma[, own] <- 0
+gamma[own, own] <- 1
+k <- N / (N - 1)
+weight <- solve(gamma)
+independence <- function(theta) {
+  m <- theta[5:8]
+  M0 <- rbind(cbind(diag(theta[1:4]) + k * m %o% m, k * m), c(k * m, k))
+  r <- k * zero - M0[pairs]
+  sum(r * (weight %*% r))
+}
+start <- c(apply(growth[, 1:4], 2, var), colMeans(growth[, 1:4]))
+o <- optim(start, independence, method = "BFGS", control = list(reltol = 1e-14, maxit = 10000))
+o <- optim(o$par, independence, method = "Nelder-Mead", control = list(reltol = 1e-15, maxit = 20000))
+o <- optim(o$par, independence, method = "BFGS", control = list(reltol = 1e-16, maxit = 10000))
+put("growth_wls", "baseline_chisq", N * o$value)
+
+# The growth curve itself by WLS in the same metric (the moments about zero
+# of its covariances L Psi L' + Theta and means L alpha), and its GFI and
+# AGFI by their definitions: 1 - G / D with G = x(r)' Gamma^-1 x(r) and
+# D = x(s)' Gamma^-1 x(s), x the linear map of covariances V and means v
+# to moments about zero at the sample means xbar (V + c (xbar v' + v xbar'),
+# c v, and 0 for the constant), r the residuals and s the sample's
+# covariances and means; AGFI = 1 - 14 (G / D) / 5.
+loadings <- cbind(1, 0:3)
+implied <- function(theta) {
+  psi <- matrix(c(theta[1], theta[3], theta[3], theta[2]), 2)
+  list(cov = loadings %*% psi %*% t(loadings) + diag(theta[4:7]), mean = as.vector(loadings %*% theta[8:9]))
+}
+about_zero <- function(V, v, at) rbind(cbind(V + k * (at %o% v + v %o% at), k * v), c(k * v, 0))[pairs]
+growth_wls <- function(theta) {
+  im <- implied(theta)
+  m <- im$mean
+  r <- k * zero - rbind(cbind(im$cov + k * m %o% m, k * m), c(k * m, k))[pairs]
+  sum(r * (weight %*% r))
+}
+o <- optim(c(1.9, 0.6, 0.1, 0.6, 0.6, 0.6, 0.6, 0.6, 1.0), growth_wls, method = "BFGS",
+           control = list(reltol = 1e-15, maxit = 10000))
+o <- optim(o$par, growth_wls, method = "Nelder-Mead", control = list(reltol = 1e-16, maxit = 50000))
+o <- optim(o$par, growth_wls, method = "BFGS", control = list(reltol = 1e-16, maxit = 10000))
+im <- implied(o$par)
+xbar <- colMeans(growth[, 1:4])
+r <- about_zero(cov(growth[, 1:4]) - im$cov, xbar - im$mean, xbar)
+s <- about_zero(cov(growth[, 1:4]), xbar, xbar)
+ratio <- sum(r * (weight %*% r)) / sum(s * (weight %*% s))
+put("growth_wls", "chisq", N * o$value)
+put("growth_wls", "gfi", 1 - ratio)
+put("growth_wls", "agfi", 1 - 14 * ratio / 5)
 
 out <- do.call(rbind, rows)
 write.csv(out, file.path(fixtures, "mean_structure_reference.csv"), row.names = FALSE, quote = FALSE)

@@ -13,9 +13,13 @@
 // are lavaan's.  Saturated intercepts leave the results of the same model
 // without means: its squared multiple correlations and NFI, and its
 // chi-squares and standardized residuals times the ratio of the
-// multipliers, N F against (N - 1) F; its predicted covariances, latent
-// moments, scores and determination.  The programs run at the default
-// stopping criteria; the tolerances are what those leave.
+// multipliers, N F against (N - 1) F (the residuals by ML and GLS); its
+// predicted covariances, latent moments, scores and determination.  The programs run at the default
+// stopping criteria; the tolerances are what those leave.  Under GLS and
+// ULS the independence model, GFI and AGFI, and under ML the average
+// residuals, are compared with their formulas computed here from the data
+// and the fitted moments; under WLS with R's minimum of the same
+// discrepancy and its GFI and AGFI.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -38,6 +42,8 @@ using Reference = std::map<std::string, double>;
 constexpr double kEstimateTol = 2e-5, kFitTol = 1e-6, kResidualTol = 5e-4;
 // Numbers of one run, in its tables and in its OUTSTAT= data set.
 constexpr double kSameTol = 1e-12;
+// Sums of the data and the fitted moments formed here and in the program.
+constexpr double kSumTol = 1e-10;
 
 const char* const kGrowthVars[] = {"t1", "t2", "t3", "t4", "x1", "x2"};
 
@@ -62,6 +68,14 @@ const char* const kGrowthCovariates =
     "       t4 = 1.0 Fi + 3.0 Fs + E4, Fi = mi Intercept + b1 x1 + b2 x2 + DFi,\n"
     "       Fs = ms Intercept + c1 x1 + c2 x2 + DFs;\n"
     "std E1-E4 = ve1-ve4, DFi DFs = vi vs;\ncov DFi DFs = cis;\nrun;\n";
+// The same with the covariates' variances, covariance and moments with
+// the constant named: their estimates are moments about zero.
+const char* const kGrowthCovariatesNamed =
+    "lineqs t1 = 1.0 Fi + E1, t2 = 1.0 Fi + 1.0 Fs + E2, t3 = 1.0 Fi + 2.0 Fs + E3,\n"
+    "       t4 = 1.0 Fi + 3.0 Fs + E4, Fi = mi Intercept + b1 x1 + b2 x2 + DFi,\n"
+    "       Fs = ms Intercept + c1 x1 + c2 x2 + DFs;\n"
+    "std E1-E4 = ve1-ve4, DFi DFs = vi vs, x1 x2 = v1 v2;\n"
+    "cov DFi DFs = cis, x1 x2 = c12, x1 Intercept = m1, x2 Intercept = m2;\nrun;\n";
 const char* const kGrowthCovariatesRam =
     "ram 1 1 8 1.0, 1 2 8 1.0, 1 2 9 1.0, 1 3 8 1.0, 1 3 9 2.0, 1 4 8 1.0, 1 4 9 3.0,\n"
     "    1 8 7 mi, 1 9 7 ms, 1 8 5 b1, 1 8 6 b2, 1 9 5 c1, 1 9 6 c2,\n"
@@ -71,9 +85,9 @@ const char* const kGrowthCovariatesRam =
 std::string outstat_path(const std::string& name) { return own_folder("mean_structure") + "/" + name + ".csv"; }
 
 RunResult run(const std::string& data, const std::string& options, const std::string& vars,
-              const std::string& model, const std::string& outstat = "") {
-    return run_velix("proc velix data=" + data +
-                         " method=ml covariance residual=norm asystand varstand platcov pdeterm predet " + options +
+              const std::string& model, const std::string& outstat = "", const std::string& method = "ml") {
+    return run_velix("proc velix data=" + data + " method=" + method +
+                         " covariance residual=norm asystand varstand platcov pdeterm predet " + options +
                          (outstat.empty() ? "" : " outstat='" + outstat_path(outstat) + "'") + ";\nvar " + vars +
                          ";\n" + model,
                      {data + ".csv"});
@@ -86,10 +100,16 @@ protected:
             {"hs_means", run("hs", "augment", "x1-x6", kHsMeans, "hs_means")},
             {"hs_means_n", run("hs", "augment vardef=n", "x1-x6", kHsMeans)},
             {"hs_covariances", run("hs", "", "x1-x6", kHsCovariances, "hs_covariances")},
+            {"hs_means_gls", run("hs", "augment", "x1-x6", kHsMeans, "", "gls")},
+            {"hs_covariances_gls", run("hs", "", "x1-x6", kHsCovariances, "", "gls")},
             {"growth", run("demo_growth", "augment", "t1-t4", kGrowth)},
             {"growth_n", run("demo_growth", "augment vardef=n", "t1-t4", kGrowth)},
+            {"growth_gls", run("demo_growth", "augment", "t1-t4", kGrowth, "", "gls")},
+            {"growth_uls", run("demo_growth", "augment", "t1-t4", kGrowth, "", "uls")},
+            {"growth_wls", run("demo_growth", "augment", "t1-t4", kGrowth, "", "wls")},
             {"growth_x", run("demo_growth", "augment", "t1-t4 x1 x2", kGrowthCovariates, "growth_x")},
             {"growth_x_ram", run("demo_growth", "augment", "t1-t4 x1 x2", kGrowthCovariatesRam)},
+            {"growth_x_named", run("demo_growth", "augment", "t1-t4 x1 x2", kGrowthCovariatesNamed)},
         };
     }
     static void TearDownTestSuite() { delete runs_; }
@@ -329,10 +349,19 @@ TEST_F(MeanStructure, StandardizedResidualsAreThoseOfTheCovariancesAndMeans) {
     }
     // Saturated intercepts: sqrt(N / (N - 1)) times those of the
     // covariances, the chi-square's ratio.
+    // So under GLS too, whose variances of the sample moments are those of
+    // the sample's covariances.
     const double scale = std::sqrt(301.0 / 300.0);
     const JsonValue& means = matrix(result("hs_means"), "AsymStdRes");
     const JsonValue& plain = matrix(result("hs_covariances"), "AsymStdRes");
     expect_relative(matrix_cell(means, "x5", "x3"), scale * matrix_cell(plain, "x5", "x3"), kResidualTol, "x5, x3");
+    const JsonValue& gls = matrix(result("hs_means_gls"), "AsymStdRes");
+    const JsonValue& glsPlain = matrix(result("hs_covariances_gls"), "AsymStdRes");
+    for (int i = 1; i <= 6; ++i)
+        for (int j = 1; j <= i; ++j) {
+            const std::string a = "x" + std::to_string(i), b = "x" + std::to_string(j);
+            expect_relative(matrix_cell(gls, a, b), scale * matrix_cell(glsPlain, a, b), kResidualTol, "GLS " + a + ", " + b);
+        }
 }
 
 TEST_F(MeanStructure, PredictedMomentsScoresAndDeterminationAreThoseOfTheCovariances) {
@@ -487,6 +516,179 @@ TEST(ConstantOfAugment, IsNeverARandomVariable) {
             << c.model << r.log;
         EXPECT_TRUE(r.items(0, "factoid", "Fit").empty()) << c.model;
     }
+}
+
+// The sample's covariances (divisor N - 1) and means of t1-t4 of
+// demo_growth.csv, and the fitted ones of a run (PredModel: the means in
+// the row of Intercept), as dense 4 x 4 and 4-vectors.
+struct GrowthMoments {
+    double n = 0.0;
+    double s[4][4] = {}, xbar[4] = {}, sigma[4][4] = {}, mu[4] = {};
+};
+GrowthMoments growth_moments(const RunResult& r) {
+    GrowthMoments g;
+    const Rows data = read_rows(fixture_path("demo_growth.csv"));
+    g.n = static_cast<double>(data.cells.size());
+    std::vector<std::vector<double>> x;
+    for (const auto& row : data.cells)
+        x.push_back({std::stod(row[0]), std::stod(row[1]), std::stod(row[2]), std::stod(row[3])});
+    for (const auto& v : x)
+        for (int i = 0; i < 4; ++i) g.xbar[i] += v[i] / g.n;
+    for (const auto& v : x)
+        for (int i = 0; i < 4; ++i)
+            for (int j = 0; j < 4; ++j) g.s[i][j] += (v[i] - g.xbar[i]) * (v[j] - g.xbar[j]) / (g.n - 1.0);
+    const JsonValue& predicted = matrix(r, "PredModel");
+    for (int i = 0; i < 4; ++i) {
+        const std::string a = "t" + std::to_string(i + 1);
+        g.mu[i] = matrix_cell(predicted, "Intercept", a);
+        for (int j = 0; j < 4; ++j) g.sigma[i][j] = matrix_cell(predicted, a, "t" + std::to_string(j + 1));
+    }
+    return g;
+}
+
+// The inverse of a 4 x 4 symmetric positive definite matrix (Gauss-Jordan).
+void invert4(const double a[4][4], double out[4][4]) {
+    double m[4][8] = {};
+    for (int i = 0; i < 4; ++i) {
+        for (int j = 0; j < 4; ++j) m[i][j] = a[i][j];
+        m[i][4 + i] = 1.0;
+    }
+    for (int c = 0; c < 4; ++c) {
+        const double pivot = m[c][c];
+        for (double& x : m[c]) x /= pivot;
+        for (int r = 0; r < 4; ++r)
+            if (r != c) {
+                const double f = m[r][c];
+                for (int k = 0; k < 8; ++k) m[r][k] -= f * m[c][k];
+            }
+    }
+    for (int i = 0; i < 4; ++i)
+        for (int j = 0; j < 4; ++j) out[i][j] = m[i][4 + j];
+}
+
+TEST_F(MeanStructure, IndependenceModelOfGlsAndWls) {
+    // GLS weighs by the sample's moments, at whose means the independence
+    // model's means are stationary: its variances d solve the least
+    // squares of I - S^-1 D, (A o A) d = diag(A) with A = S^-1, and
+    // F0 = (p - diag(A)'d) / 2, T0 = N F0 (225.1674, as R gives it).
+    const GrowthMoments g = growth_moments(result("growth_gls"));
+    double a[4][4], aa[4][4], aaInv[4][4];
+    invert4(g.s, a);
+    for (int i = 0; i < 4; ++i)
+        for (int j = 0; j < 4; ++j) aa[i][j] = a[i][j] * a[i][j];
+    invert4(aa, aaInv);
+    double f0 = 4.0;
+    for (int i = 0; i < 4; ++i)
+        for (int j = 0; j < 4; ++j) f0 -= a[i][i] * aaInv[i][j] * a[j][j];
+    // WLS ties the means to the covariances: R's optim finds its minimum
+    // (mean_structure_reference.R).
+    const double df0 = 6.0;
+    for (const auto& [name, t0] : {std::pair<std::string, double>{"growth_gls", g.n * f0 / 2.0},
+                                   {"growth_wls", reference("growth_wls").at("baseline_chisq")}}) {
+        SCOPED_TRACE(name);
+        const std::map<std::string, double> f = fit(name);
+        expect_relative(f.at("Independence Model Chi-Square"), t0, kFitTol, "baseline");
+        EXPECT_EQ(f.at("Independence Model Chi-Square DF"), df0);
+        const double t = f.at("Chi-Square"), df = f.at("Chi-Square DF");
+        expect_relative(f.at("Bentler's Comparative Fit Index"), 1.0 - std::fmax(t - df, 0.0) / (t0 - df0), kFitTol,
+                        "CFI");
+    }
+}
+
+TEST_F(MeanStructure, GfiAndAgfiWeighCovariancesAndMeans) {
+    // GFI = 1 - G / D with G = tr((W (S - Sigma))^2) + 2c r'W r,
+    // D = tr((W S)^2) + 2c xbar'W xbar, r = xbar - mu, c = N / (N - 1):
+    // W = S^-1 for GLS, I for ULS; AGFI = 1 - p* (G / D) / df with p* the
+    // 10 covariances and 4 means and df = 14 - 9 parameters.
+    for (const char* name : {"growth_gls", "growth_uls"}) {
+        SCOPED_TRACE(name);
+        const GrowthMoments g = growth_moments(result(name));
+        double w[4][4] = {{1, 0, 0, 0}, {0, 1, 0, 0}, {0, 0, 1, 0}, {0, 0, 0, 1}};
+        if (std::string(name) == "growth_gls") invert4(g.s, w);
+        const double c = g.n / (g.n - 1.0);
+        double wr[4][4] = {}, ws[4][4] = {}, G = 0.0, D = 0.0;
+        for (int i = 0; i < 4; ++i)
+            for (int j = 0; j < 4; ++j)
+                for (int k = 0; k < 4; ++k) {
+                    wr[i][j] += w[i][k] * (g.s[k][j] - g.sigma[k][j]);
+                    ws[i][j] += w[i][k] * g.s[k][j];
+                }
+        for (int i = 0; i < 4; ++i)
+            for (int j = 0; j < 4; ++j) {
+                G += wr[i][j] * wr[j][i] + 2.0 * c * (g.xbar[i] - g.mu[i]) * w[i][j] * (g.xbar[j] - g.mu[j]);
+                D += ws[i][j] * ws[j][i] + 2.0 * c * g.xbar[i] * w[i][j] * g.xbar[j];
+            }
+        const std::map<std::string, double> f = fit(name);
+        const double df = 5.0;
+        // The same sums: as close as rounding leaves them (the constant's
+        // c differs from 1 by 1 / (N - 1), and G / D is small).
+        expect_relative(f.at("Goodness of Fit Index (GFI)"), 1.0 - G / D, kSumTol, "GFI");
+        expect_relative(f.at("GFI Adjusted for Degrees of Freedom (AGFI)"), 1.0 - 14.0 * (G / D) / df, kSumTol, "AGFI");
+    }
+    // WLS weighs the same residuals, mapped to moments about zero at the
+    // sample means, by its fourth-order weights: R fits the model and
+    // forms G and D (mean_structure_reference.R).
+    const Reference wls = reference("growth_wls");
+    const std::map<std::string, double> f = fit("growth_wls");
+    expect_relative(f.at("Chi-Square"), wls.at("chisq"), kFitTol, "WLS chi-square");
+    expect_relative(f.at("Goodness of Fit Index (GFI)"), wls.at("gfi"), kFitTol, "WLS GFI");
+    expect_relative(f.at("GFI Adjusted for Degrees of Freedom (AGFI)"), wls.at("agfi"), kFitTol, "WLS AGFI");
+}
+
+TEST_F(MeanStructure, AverageResidualLeavesTheConstantsOwnCellOut) {
+    // The raw residuals of the 10 covariances and 4 means; the constant's
+    // own moment is no residual and counts in neither average.
+    const RunResult& r = result("growth");
+    const GrowthMoments g = growth_moments(r);
+    double all = 0.0, off = 0.0;
+    for (int i = 0; i < 4; ++i) {
+        const double mean = std::fabs(g.xbar[i] - g.mu[i]);
+        all += mean + std::fabs(g.s[i][i] - g.sigma[i][i]);
+        off += mean;
+        for (int j = 0; j < i; ++j) {
+            all += std::fabs(g.s[i][j] - g.sigma[i][j]);
+            off += std::fabs(g.s[i][j] - g.sigma[i][j]);
+        }
+    }
+    const JsonValue& averages = r.table(0, "AveRawRes");
+    expect_relative(cell(averages, 0, "AveResValue").number(), all / 14.0, kEstimateTol, "average");
+    expect_relative(cell(averages, 1, "AveResValue").number(), off / 10.0, kEstimateTol, "off the diagonal");
+}
+
+TEST_F(MeanStructure, ExogenousTablesShowCovariancesAndMeans) {
+    // The covariates' block at its sample values: variances, covariance and
+    // means (R's), no row for the constant's own moment; in the equation
+    // tables and in the RAM list (x1, x2, Intercept are variables 5-7).
+    const Reference g = reference("growth_x");
+    const JsonValue& variances = result("growth_x").table(0, "EstVarExog");
+    const JsonValue& covariances = result("growth_x").table(0, "EstCovExog");
+    const JsonValue& list = result("growth_x_ram").table(0, "RAMEstimates");
+    auto list_value = [&](int row, int column) -> double {
+        for (size_t i = 0; i < list["rows"].size(); ++i)
+            if (cell(list, i, "Matrix").number() == 3 && cell(list, i, "Row").number() == row &&
+                cell(list, i, "Col").number() == column)
+                return cell(list, i, "Estimate").number();
+        return NAN;
+    };
+    for (int a = 0; a < 2; ++a) {
+        const std::string x = a == 0 ? "x1" : "x2";
+        expect_relative(row_value(variances, "Variable", x, "Estimate"), g.at("pred_" + x + "_" + x), kEstimateTol,
+                        "variance of " + x);
+        expect_relative(pair_value(covariances, "Var1", "Var2", x, "Intercept"), g.at("pred_" + x + "_mean"),
+                        kEstimateTol, "mean of " + x);
+        expect_relative(list_value(5 + a, 5 + a), g.at("pred_" + x + "_" + x), kEstimateTol, "RAM variance of " + x);
+        expect_relative(list_value(7, 5 + a), g.at("pred_" + x + "_mean"), kEstimateTol, "RAM mean of " + x);
+    }
+    expect_relative(pair_value(covariances, "Var1", "Var2", "x1", "x2"), g.at("pred_x2_x1"), kEstimateTol, "x1, x2");
+    expect_relative(list_value(6, 5), g.at("pred_x2_x1"), kEstimateTol, "RAM x1, x2");
+    EXPECT_TRUE(std::isnan(list_value(7, 7)));
+    for (size_t i = 0; i < variances["rows"].size(); ++i) EXPECT_NE(cell(variances, i, "Variable").str(), "Intercept");
+    // Named, the same block's estimates are moments about zero, and a note
+    // says which.
+    const RunResult& named = result("growth_x_named");
+    EXPECT_NE(named.listing.find("estimates of v1 v2 are moments about zero"), std::string::npos) << named.listing;
+    EXPECT_NE(named.listing.find("estimates of c12 are moments about zero"), std::string::npos);
+    EXPECT_EQ(result("growth_x").listing.find("are moments about zero"), std::string::npos);
 }
 
 }  // namespace

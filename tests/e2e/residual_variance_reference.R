@@ -1,0 +1,115 @@
+# Reference numbers of the asymptotically standardized residuals for
+# tests/e2e/residual_variance_test.cpp, from R's lavaan 0.6.14: the
+# estimates and the derivatives Delta of the fitted moments come from
+# lavaan, the residual variances are computed here from their definition
+#   r / sqrt(var(s) - (Delta V Delta')_rr),
+# var(s) the variance of the sample moment under the method's weight and V
+# the covariance of the estimates under the same weight:
+#
+# - exogenous blocks (ML): a MIMIC model of hs (F by x4-x6 on x1-x3), the
+#   path model x1 on x2 x3, x4 on x1 of hs, and lavaan's Demo.growth curve
+#   (t1-t4 on Fi Fs, Fi Fs on x1 x2) without and with means, each with the
+#   covariances (and means) of the exogenous observed variables estimated
+#   (fixed.x = FALSE), whose maximum likelihood estimates are the sample
+#   values: var(s) normal-theory at the fitted moments, V lavaan's vcov
+#   (likelihood "wishart", divisor N - 1; with means "normal", divisor N,
+#   the scale on which the test's moments about zero are fitted);
+# - GLS and WLS (hs x1-x9, three factors): lavaan fitted to the covariance
+#   matrix with divisor N - 1 as it is (sample.cov.rescale = FALSE), GLS
+#   with var(s) = (s_ii s_jj + s_ij^2) / (N - 1), WLS with the fourth-order
+#   moments Gamma = m_ijkl - s_ij s_kl (divisor N) as its weight (NACOV,
+#   WLS.V = Gamma^-1) and var(s) = Gamma_rr / (N - 1); V = (Delta' Gamma^-1
+#   Delta)^-1 / (N - 1), Gamma the normal-theory one at S for GLS.
+#
+# Keys: case, then ares_a_b (covariance of a and b) or ares_a_mean.
+#   Rscript tests/e2e/residual_variance_reference.R
+#   (writes tests/fixtures/residual_variance_reference.csv)
+suppressMessages(library(lavaan))
+args <- commandArgs(FALSE)
+here <- dirname(normalizePath(sub("--file=", "", args[grep("--file=", args)])))
+fixtures <- file.path(here, "..", "fixtures")
+rows <- list()
+put <- function(case, key, value) rows[[length(rows) + 1]] <<- data.frame(case = case, key = key, value = value)
+
+hs <- read.csv(file.path(fixtures, "hs.csv"))
+growth <- read.csv(file.path(fixtures, "demo_growth.csv"))[, c("t1", "t2", "t3", "t4", "x1", "x2")]
+growth_model <- 'Fi =~ 1*t1 + 1*t2 + 1*t3 + 1*t4
+                 Fs =~ 0*t1 + 1*t2 + 2*t3 + 3*t4
+                 Fi ~ x1 + x2
+                 Fs ~ x1 + x2'
+
+# The residuals of every covariance (and mean) of a fit: sample moments S,
+# xbar, fitted Sigma, mu, normal-theory variances at Sigma over nn.
+put_normal <- function(case, fit, nn) {
+  S <- lavInspect(fit, "sampstat")$cov
+  implied <- lavInspect(fit, "implied")
+  sigma <- implied$cov
+  Delta <- lavInspect(fit, "delta")
+  acov <- Delta %*% vcov(fit) %*% t(Delta)
+  names <- rownames(S)
+  for (a in seq_along(names))
+    for (b in seq_len(a)) {
+      r <- S[a, b] - sigma[a, b]
+      v <- (sigma[a, a] * sigma[b, b] + sigma[a, b]^2) / nn
+      key <- paste0(names[b], "~~", names[a])
+      if (!key %in% rownames(acov)) key <- paste0(names[a], "~~", names[b])
+      put(case, paste0("ares_", names[a], "_", names[b]), if (abs(r) < 1e-6) 0 else r / sqrt(v - acov[key, key]))
+    }
+  if (is.null(implied$mean)) return(invisible())
+  xbar <- lavInspect(fit, "sampstat")$mean
+  for (a in names) {
+    r <- xbar[[a]] - implied$mean[[a]]
+    d <- acov[paste0(a, "~1"), paste0(a, "~1")]
+    put(case, paste0("ares_", a, "_mean"), if (abs(r) < 1e-6) 0 else r / sqrt(sigma[a, a] / nn - d))
+  }
+}
+
+N <- nrow(hs)
+put_normal("mimic", sem('F =~ x4 + x5 + x6
+                         F ~ x1 + x2 + x3', data = hs, fixed.x = FALSE, likelihood = "wishart"), N - 1)
+put_normal("path", sem('x1 ~ x2 + x3
+                        x4 ~ x1', data = hs[, paste0("x", 1:4)], fixed.x = FALSE, likelihood = "wishart"), N - 1)
+G <- nrow(growth)
+put_normal("growth_x", sem(growth_model, data = growth, fixed.x = FALSE, likelihood = "wishart",
+                           meanstructure = FALSE), G - 1)
+put_normal("growth_x_means", growth(paste(growth_model, "x1 ~ 1", "x2 ~ 1", "x1 ~~ x2", sep = "\n"), data = growth,
+                                     fixed.x = FALSE, likelihood = "normal"), G)
+
+# GLS and WLS of the three-factor model on the moments with divisor N - 1.
+three <- 'F1 =~ x1 + x2 + x3
+          F2 =~ x4 + x5 + x6
+          F3 =~ x7 + x8 + x9'
+S <- cov(hs)
+p <- ncol(S)
+pairs <- which(lower.tri(S, diag = TRUE), arr.ind = TRUE)  # lavaan's vech order
+pairs <- pairs[order(pairs[, 2], pairs[, 1]), ]
+moment_names <- paste0(colnames(S)[pairs[, 2]], "~~", colnames(S)[pairs[, 1]])
+gamma_normal <- outer(seq_len(nrow(pairs)), seq_len(nrow(pairs)), Vectorize(function(u, w) {
+  i <- pairs[u, 1]; j <- pairs[u, 2]; k <- pairs[w, 1]; l <- pairs[w, 2]
+  S[i, k] * S[j, l] + S[i, l] * S[j, k]
+}))
+Z <- scale(as.matrix(hs), scale = FALSE)
+products <- t(apply(Z, 1, function(z) (z %o% z)[pairs]))
+SN <- S * (N - 1) / N
+gamma_adf <- crossprod(products) / N - tcrossprod(SN[pairs])
+fits <- list(
+  gls = list(fit = cfa(three, sample.cov = S, sample.nobs = N, estimator = "GLS", sample.cov.rescale = FALSE),
+             gamma = gamma_normal),
+  wls = list(fit = cfa(three, sample.cov = S, sample.nobs = N, estimator = "WLS", sample.cov.rescale = FALSE,
+                       NACOV = gamma_adf, WLS.V = solve(gamma_adf)),
+             gamma = gamma_adf))
+for (case in names(fits)) {
+  fit <- fits[[case]]$fit
+  gamma <- fits[[case]]$gamma
+  Delta <- lavInspect(fit, "delta")[moment_names, ]
+  sigma <- lavInspect(fit, "implied")$cov
+  info <- t(Delta) %*% solve(gamma, Delta)
+  w <- diag(gamma - Delta %*% solve(info, t(Delta))) / (N - 1)
+  for (u in seq_len(nrow(pairs))) {
+    a <- pairs[u, 1]; b <- pairs[u, 2]
+    put(case, paste0("ares_", colnames(S)[a], "_", colnames(S)[b]), (S[a, b] - sigma[a, b]) / sqrt(w[u]))
+  }
+}
+
+out <- do.call(rbind, rows)
+write.csv(out, file.path(fixtures, "residual_variance_reference.csv"), row.names = FALSE, quote = FALSE)
