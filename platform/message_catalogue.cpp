@@ -180,6 +180,20 @@ const MessageRow kMessageCatalogue[] = {
     {kMsgHost, 111, "WARNING: The second name %s of the earlier file of output data set %s could not be removed (%s)."},
     // 100/112: the output data sets of the step, separated by ", ".
     {kMsgHost, 112, "NOTE: The output data sets of the step (%s) were put in place: the stop came while they were being renamed."},
+    // 100/130-132: the command's own files and options.  130: the option
+    // as written and the names of the options; 131: the option, the range
+    // of its whole numbers and the value as written; 132: 130 or 131, as
+    // the text of a WARNING of an OPTIONS statement.
+    {kMsgHost, 130, "%s is not a host option (the options are %s)"},
+    {kMsgHost, 131, "host option %s takes a whole number from %i to %i, not \"%s\""},
+    {kMsgHost, 132, "%s; it is ignored."},
+    // 100/133: two of 134-136, the files that are one.  134: the option
+    // and the path; 135: the role, the name and the path of a data set,
+    // and its step; 136: the path.
+    {kMsgHost, 133, "ERROR: One file is named by %s and by %s; the run does not start, and no file is written."},
+    {kMsgHost, 134, "the %s file %s"},
+    {kMsgHost, 135, "%s data set %s (%s) of step %i"},
+    {kMsgHost, 136, "the program file %s"},
 
     // BY-group synchronisation: name and label (" (label)", or empty) of
     // DATA=, then of the other data set.

@@ -4,10 +4,13 @@
 #include <linux/capability.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cmath>
 #include <cstdlib>
@@ -80,6 +83,23 @@ int run_velix_args(const std::vector<std::string>& args, const std::vector<std::
     cmd += " >/dev/null 2>&1";
     int status = std::system(cmd.c_str());
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+int wait_within(int pid, double seconds, bool* late) {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    int status = 0;
+    *late = false;
+    while (::waitpid(pid, &status, WNOHANG) == 0) {
+        if (std::chrono::steady_clock::now() > until) {
+            *late = true;
+            ::kill(pid, SIGKILL);
+            while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+            }
+            return status;
+        }
+        ::usleep(10000);
+    }
+    return status;
 }
 
 int start_velix(const std::vector<std::string>& args, const ChildSetup& setup) {

@@ -76,6 +76,10 @@ struct ChildSetup {
 // its process id (wait for it with waitpid).
 int start_velix(const std::vector<std::string>& args, const ChildSetup& setup = {});
 
+// Waits up to `seconds` for the child started by start_velix, then kills
+// it (SIGKILL): its status, and in *late whether it had to be killed.
+int wait_within(int pid, double seconds, bool* late);
+
 // Number of output groups of step k opened with the given name.
 size_t groups_opened(const RunResult& r, size_t step, const std::string& name);
 

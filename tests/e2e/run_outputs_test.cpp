@@ -37,6 +37,7 @@
 
 using velix::test::read_text;
 using velix::test::start_velix;
+using velix::test::wait_within;
 
 namespace {
 
@@ -357,23 +358,6 @@ TEST_F(RunOutputs, AStopSignalDuringAFitKeepsTheStepsEarlierOutputs) {
         ASSERT_EQ(errors.size(), 1u) << name << "\n" << read_text(at("log.txt"));
         EXPECT_EQ(errors[0], std::string("ERROR: The run was stopped by ") + name + ".");
     }
-}
-
-// Waits up to `seconds` for the child, then kills it (SIGKILL): its status,
-// and in *late whether it had to be killed.
-int wait_within(pid_t pid, double seconds, bool* late) {
-    const auto until = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-    int status = 0;
-    *late = false;
-    while (::waitpid(pid, &status, WNOHANG) == 0) {
-        if (std::chrono::steady_clock::now() > until) {
-            *late = true;
-            ::kill(pid, SIGKILL);
-            return wait_for(pid);
-        }
-        ::usleep(10000);
-    }
-    return status;
 }
 
 // Whether process pid holds `path` open (false after `seconds`).

@@ -162,6 +162,13 @@ TEST(MessageCatalogue, RowsAreUniqueSortedAndWellFormed) {
         {line(kMsgHostOutputReplacesMoments, "OUTEST=", "d", "DATA=", "e", "COV", "p"), "OUTEST= data set d would replace DATA= data set e, the TYPE=COV data the step analyses (p); only OUTSTAT= may replace the moments of DATA= (TYPE CORR, COV, UCORR, UCOV or SYMATRIX)"},
         {line(kMsgHostSecondNameLeft, "k", "d", "w"), "WARNING: The second name k of the earlier file of output data set d could not be removed (w)."},
         {line(kMsgHostOutputsInPlaceAtStop, "d, e"), "NOTE: The output data sets of the step (d, e) were put in place: the stop came while they were being renamed."},
+        {line(kMsgHostOptionUnknown, "o", "P, Q"), "o is not a host option (the options are P, Q)"},
+        {line(kMsgHostOptionValue, "O", 64, 256, "v"), "host option O takes a whole number from 64 to 256, not \"v\""},
+        {line(kMsgHostOptionIgnored, "r"), "r; it is ignored."},
+        {line(kMsgHostOneFileTwoRoles, "a", "b"), "ERROR: One file is named by a and by b; the run does not start, and no file is written."},
+        {line(kMsgHostCommandFileRole, "--log", "p"), "the --log file p"},
+        {line(kMsgHostDataSetRole, "DATA=", "d", "p", 2), "DATA= data set d (p) of step 2"},
+        {line(kMsgHostProgramFileRole, "p"), "the program file p"},
     };
     for (const auto& [got, expected] : lines) EXPECT_EQ(got, expected);
     for (size_t i = 0; i < kMessageCatalogueSize; ++i) {
