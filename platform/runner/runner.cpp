@@ -61,8 +61,8 @@ struct RunState {
 
 RunState run_state;
 
-// A line of the log that no record of the JSON document takes (the note
-// after a failed step, whose record is closed).
+// A line of the log that no record of the JSON document takes (the run
+// records it among its own messages, log_run_line).
 void log_line(const std::string& text) {
     std::ostream* log = session().log;
     if (log) *log << text << '\n' << std::flush;
@@ -184,10 +184,10 @@ int run_step(const ProgramItem& item) {
         rc = worse(rc, kLevelInterrupted);
     }
     rc = agree_with_log(rc, s.errorLines);
+    // The step's last line, a message of its record like every other.
+    if (rc > kLevelWarning) write_log(format_message(kMsgHost, kMsgHostStepEnded, rc));
     end_step();
     output_end_step(rc);
-    if (rc > kLevelWarning)
-        log_line(format_message(kMsgHost, kMsgHostStepEnded, rc));
     return rc;
 }
 

@@ -216,14 +216,18 @@ std::set<std::string> json_message_lines(const velix::test::JsonValue& doc) {
 TEST(CommandFilesDocument, EveryMessageOfTheLogIsInTheDocument) {
     // The NOTE on the observations listwise deletion left out and the NOTE
     // on R's row-label column were in the log only, though the document
-    // promises every message.  Checked on the example programs and on the
-    // hs data with row labels and missing values.
+    // promises every message, and so was the NOTE after a failed step.
+    // Checked on the example programs, on the hs data with row labels and
+    // missing values, and on a step that fails.
     std::vector<std::pair<std::string, std::string>> programs;
     for (const auto& e : fs::directory_iterator(fs::path(velix::test::data_path("")) / "../../examples"))
         if (e.path().extension() == ".vx") programs.emplace_back(e.path().filename(), read_text(e.path()));
     ASSERT_FALSE(programs.empty());
     programs.emplace_back("missing values", std::string(kProgram).replace(std::string(kProgram).find("data=hs"), 7,
                                                                           "data=labelled"));
+    // A step that fails, and says so after its ERROR line in a NOTE.
+    programs.emplace_back("a failed step", std::string(kProgram).replace(std::string(kProgram).find("data=hs"), 7,
+                                                                         "data=nosuch"));
     // labelled.csv: hs with R's unnamed row-label column and a missing x2
     // in every tenth row.
     const std::string folder = velix::test::own_folder("command_files_document");
