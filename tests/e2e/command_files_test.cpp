@@ -259,6 +259,31 @@ TEST(CommandFilesDocument, EveryMessageOfTheLogIsInTheDocument) {
     fs::remove_all(folder);
 }
 
+TEST_F(CommandFiles, WhatWaitsForADocumentWrittenInPlaceWaitsInTheTemporaryFolder) {
+    // A document written in place (a device, a pipe) has no folder of its
+    // own: its items beyond 1 MB wait in the temporary folder, which was
+    // /tmp whatever $TMPDIR said.  Here $TMPDIR names a folder that does
+    // not exist, and the error names it.  hs7: the hs data in 43 BY
+    // groups of seven pupils, whose items take 1.3 MB.
+    velix::test::write_hs_by_pupils(at("hs7.csv"));
+    write("by.vx", "proc velix data=hs7 method=ml pall;\nby g;\nvar x1-x3;\n"
+                   "lineqs x1 = 1.0 F1 + E1, x2 = l2 F1 + E2, x3 = l3 F1 + E3;\nstd F1 = vf, E1-E3 = ve1-ve3;\nrun;\n");
+    const char* before = std::getenv("TMPDIR");
+    const std::string saved = before != nullptr ? before : "";
+    ::setenv("TMPDIR", at("missing").c_str(), 1);
+    const pid_t pid = start_velix({"--lib", dir_, "--json", "/dev/null", "--log", at("run.log"), at("by.vx")});
+    if (before != nullptr)
+        ::setenv("TMPDIR", saved.c_str(), 1);
+    else
+        ::unsetenv("TMPDIR");
+    const int status = wait_for(pid);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 2) << read_text(at("run.log"));
+    EXPECT_NE(read_text(at("run.log")).find("ERROR: The JSON document was not written to /dev/null (No such file or "
+                                            "directory in the temporary folder " + at("missing") + ")."),
+              std::string::npos)
+        << read_text(at("run.log"));
+}
+
 TEST_F(CommandFiles, AProgramThatIsNoFileTakesTheWorkingFolderAsItsLibrary) {
     // `velix <(cat prog.vx)`: the program's folder is one of devices
     // (/dev/fd), where data=hs was looked for and output data sets made.

@@ -85,6 +85,15 @@ int run_velix_args(const std::vector<std::string>& args, const std::vector<std::
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
+void write_hs_by_pupils(const std::string& path) {
+    std::ifstream hs(data_path("hs.csv"));
+    std::ofstream hs7(path);
+    std::string line;
+    std::getline(hs, line);
+    hs7 << "g," << line << "\n";
+    for (int k = 0; std::getline(hs, line); ++k) hs7 << k / 7 << "," << line << "\n";
+}
+
 int wait_within(int pid, double seconds, bool* late) {
     const auto until = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
     int status = 0;

@@ -84,12 +84,7 @@ protected:
     // BY groups of seven pupils.
     void prepare_by_pupils(const std::string& name, const std::vector<std::string>& earlier) {
         prepare(name, kByPupils, earlier);
-        std::ifstream hs(at("hs.csv"));
-        std::ofstream hs7(at("hs7.csv"));
-        std::string line;
-        std::getline(hs, line);
-        hs7 << "g," << line << "\n";
-        for (int k = 0; std::getline(hs, line); ++k) hs7 << k / 7 << "," << line << "\n";
+        velix::test::write_hs_by_pupils(at("hs7.csv"));
     }
     std::string at(const std::string& file) const { return dir_ + "/" + file; }
     std::vector<std::string> args(std::vector<std::string> more) const {
