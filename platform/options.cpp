@@ -113,7 +113,8 @@ std::string option_fault(const std::string& name, const std::string& value) {
         if (key == o.name) known = &o;
         names += std::string(names.empty() ? "" : ", ") + o.name;
     }
-    if (known == nullptr) return format_message(kMsgHost, kMsgHostOptionUnknown, name.c_str(), names.c_str());
+    if (known == nullptr)  // (no name at all, as in "=80", shows as "")
+        return format_message(kMsgHost, kMsgHostOptionUnknown, name.empty() ? "\"\"" : name.c_str(), names.c_str());
     if (known->hi < known->lo) return "";
     double v = 0.0;
     if (parse_number(value, &v) && v >= known->lo && v <= known->hi && v == std::floor(v)) return "";

@@ -327,14 +327,16 @@ TEST_F(CommandFiles, AnOptionTheCommandCannotUseIsSaid) {
     // In an OPTIONS statement each of them is a WARNING that names it, and
     // the options the statement gives rightly are set (LINESIZE=80: the
     // titles are centred in 80 characters, not in the default 132).
-    write("options.vx", std::string("options ls=80 nocenter linesize=80 linsize=80;\n") + kProgram);
+    // (Inside a step as between steps.)
+    write("options.vx", std::string("options ls=80 nocenter linesize=80 linsize=80;\n") + kProgram +
+                            "proc velix data=hs;\noptions pagesze=40;\nlineqs x1 = F1 + E1, x2 = l2 F1 + E2;\nstd F1 = 1, E1-E2 = ve1-ve2;\nrun;\n");
     const int out = ::open(at("listing.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     status = wait_for(start_velix({"--lib", dir_, "--log", at("run.log"), at("options.vx")}, {.stdoutFd = out}));
     ::close(out);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
     const auto warnings = log_messages(read_text(at("run.log")));
-    for (const char* name : {"LS", "NOCENTER", "LINSIZE"}) {
-        const std::string expected = std::string("WARNING: line 1: ") + name + " is not a host option";
+    for (const char* name : {"1: LS", "1: NOCENTER", "1: LINSIZE", "7: PAGESZE"}) {
+        const std::string expected = std::string("WARNING: line ") + name + " is not a host option";
         EXPECT_TRUE(std::any_of(warnings.begin(), warnings.end(), [&](const std::string& w) { return w.rfind(expected, 0) == 0; }))
             << name << "\n" << read_text(at("run.log"));
     }
