@@ -107,12 +107,17 @@ void report_stop(bool inStep) {
 
 // Which of the listing and the log no longer takes what is written to it
 // ("listing", "log"), nullptr when both do.  They are flushed first: a full
-// disk shows only when the buffer is written.
+// disk shows only when the buffer is written.  A flush that a stop cut
+// short (the wait for room in a pipe) loses nothing the stop does not
+// explain: the stop is what the run says.
 const char* lost_output() {
     Session& s = session();
-    if (s.listing != nullptr && !s.listing->flush().good()) return "listing";
-    if (s.log != nullptr && !s.log->flush().good()) return "log";
-    return nullptr;
+    const char* lost = nullptr;
+    if (s.listing != nullptr && !s.listing->flush().good())
+        lost = "listing";
+    else if (s.log != nullptr && !s.log->flush().good())
+        lost = "log";
+    return stop_signal() == 0 ? lost : nullptr;
 }
 
 // Whether the log file no longer takes lines (standard error is not a log
@@ -171,10 +176,11 @@ int run_step(const ProgramItem& item) {
     output_leave_by_group();
     // The output data sets follow the step only when it ran to its end
     // with its listing and log whole and no stop was asked for.
+    const char* lost = stop_signal() == 0 ? lost_output() : nullptr;
     if (stop_signal() != 0) {
         report_stop(true);
         rc = worse(rc, kLevelInterrupted);
-    } else if (const char* lost = lost_output()) {
+    } else if (lost != nullptr) {
         report_loss(lost, true);
         rc = worse(rc, kLevelHostFailure);
     }
@@ -196,12 +202,13 @@ int run_step(const ProgramItem& item) {
 // output is lost would pass for success).  Says so once and raises
 // *highest.
 bool run_stops(int* highest) {
+    const char* lost = stop_signal() == 0 ? lost_output() : nullptr;
     if (stop_signal() != 0) {
         report_stop(false);
         *highest = worse(*highest, kLevelInterrupted);
         return true;
     }
-    if (const char* lost = lost_output()) {
+    if (lost != nullptr) {
         report_loss(lost, false);
         *highest = worse(*highest, kLevelHostFailure);
         return true;
@@ -262,6 +269,16 @@ int run_items(const std::vector<ProgramItem>& items, std::vector<int>* codes) {
 // says so.  The JSON document carries the run's return code, so it is
 // written last.  A stop asked for once the renames have begun is too late
 // to undo them and is not honoured.  Returns the run's return code.
+// Whether a file written in place (a pipe) failed because a stop ended
+// the wait for its reader: the stop is then what the run says (once), not
+// the file.  Raises *highest.
+bool stopped_while_written(int* highest) {
+    if (stop_signal() == 0) return false;
+    report_stop(false);
+    *highest = worse(*highest, kLevelInterrupted);
+    return true;
+}
+
 int finish_outputs(int highest, OutputFile* listing, OutputFile* json) {
     std::string error;
     const bool ended = !run_state.stopReported && !run_state.lossReported;
@@ -279,15 +296,15 @@ int finish_outputs(int highest, OutputFile* listing, OutputFile* json) {
         }
         return highest;
     }
-    if (!listing->target().empty() && !listing->commit(&error)) {
+    if (!listing->target().empty() && !listing->commit(&error) && !stopped_while_written(&highest)) {
         log_run_line(
             format_message(kMsgHost, kMsgHostListingNotWritten, listing->target().c_str(), error.c_str()), false);
         highest = worse(highest, kLevelHostFailure);
     }
-    if (!json->target().empty()) {
+    if (!json->target().empty() && !run_state.stopReported) {
         output_end_run(highest);
         output_write_json(&json->stream());
-        if (!json->commit(&error)) {
+        if (!json->commit(&error) && !stopped_while_written(&highest)) {
             log_run_line(format_message(kMsgHost, kMsgHostJsonNotWritten, json->target().c_str(), error.c_str()),
                          false);
             highest = worse(highest, kLevelHostFailure);

@@ -43,6 +43,16 @@ int wait_for(pid_t pid) {
     return status;
 }
 
+// Every line of the log with a severity.
+std::vector<std::string> log_messages(const std::string& log) {
+    std::vector<std::string> out;
+    std::istringstream in(log);
+    for (std::string line; std::getline(in, line);)
+        for (const char* severity : {"ERROR:", "WARNING:", "NOTE:"})
+            if (line.rfind(severity, 0) == 0) out.push_back(line);
+    return out;
+}
+
 // A scratch folder (mkdtemp) with the hs data and the program.
 class CommandFiles : public ::testing::Test {
 protected:
@@ -156,50 +166,62 @@ TEST_F(CommandFiles, AStopEndsTheWaitForAReaderOfTheCommandsFiles) {
 TEST_F(CommandFiles, AStopEndsTheWaitForRoomInTheListingsPipe) {
     // `velix prog.vx | reader` with a reader that does not read: the
     // listing's write waited in the kernel until the reader read (6 s in
-    // the report).  The stop ends the run once the pipe is full.
-    // Four steps of 31 KB of listing each.
-    const std::string step = std::string(kProgram).replace(std::string(kProgram).find("method=ml"), 9, "method=ml pall");
-    write("program.vx", step + step + step + step);
-    int pipe[2];
-    ASSERT_EQ(::pipe(pipe), 0);
-    const pid_t pid = start_velix({"--fixed-time", "0", "--lib", dir_, "--log", at("run.log"), at("program.vx")},
-                                  {.stdoutFd = pipe[1]});
-    ::close(pipe[1]);
-    ASSERT_GT(pid, 0);
-    // The pipe holds 64 KiB (in pages a write may leave part empty); the
-    // listing is longer.  Full: more than half of it held, and no more
-    // coming for 0.3 s.
-    const int room = ::fcntl(pipe[0], F_GETPIPE_SZ);
-    int held = 0;
-    for (int k = 0, still = 0; k < 2000 && !(held > room / 2 && still >= 30); ++k) {
-        ::usleep(10000);
-        const int before = held;
-        ::ioctl(pipe[0], FIONREAD, &held);
-        still = held == before ? still + 1 : 0;
+    // the report).  The stop ends the run once the pipe is full, on
+    // standard output and on a named pipe given as --listing.  Three steps
+    // of 46 KB of listing each: the second step's end fills the pipe.
+    const std::string step =
+        "proc velix data=hs method=ml pall;\n"
+        "   lineqs x1 = l1 F1 + E1, x2 = l2 F1 + E2, x3 = l3 F1 + E3, x4 = l4 F1 + E4;\n"
+        "   std F1 = 1, E1-E4 = ve1-ve4;\n"
+        "run;\n";
+    write("program.vx", step + step + step);
+    ASSERT_EQ(::mkfifo(at("fifo").c_str(), 0600), 0);
+    for (const bool named : {false, true}) {
+        const char* what = named ? "--listing fifo" : "standard output";
+        int pipe[2];
+        if (named) {
+            pipe[0] = ::open(at("fifo").c_str(), O_RDONLY | O_NONBLOCK);
+            pipe[1] = -1;
+        } else {
+            ASSERT_EQ(::pipe(pipe), 0);
+        }
+        ASSERT_GE(pipe[0], 0);
+        std::vector<std::string> args{"--fixed-time", "0", "--lib", dir_, "--log", at("run.log")};
+        if (named) args.insert(args.end(), {"--listing", at("fifo")});
+        args.push_back(at("program.vx"));
+        const pid_t pid = start_velix(args, {.stdoutFd = pipe[1]});
+        if (!named) ::close(pipe[1]);
+        ASSERT_GT(pid, 0);
+        // The pipe holds 64 KiB (in pages a write may leave part empty); the
+        // listing is longer.  Full: more than half of it held, and no more
+        // coming for 0.3 s.
+        const int room = ::fcntl(pipe[0], F_GETPIPE_SZ);
+        int held = 0;
+        for (int k = 0, still = 0; k < 2000 && !(held > room / 2 && still >= 30); ++k) {
+            ::usleep(10000);
+            const int before = held;
+            ::ioctl(pipe[0], FIONREAD, &held);
+            still = held == before ? still + 1 : 0;
+        }
+        ASSERT_GT(held, room / 2) << what << ": the listing never filled the pipe";
+        ::kill(pid, SIGTERM);
+        bool late = false;
+        const int status = wait_within(pid, 5, &late);
+        ::close(pipe[0]);
+        ASSERT_FALSE(late) << what << ": the run waited for the reader after the signal";
+        ASSERT_TRUE(WIFSIGNALED(status)) << what << ": exit status " << WEXITSTATUS(status);
+        EXPECT_EQ(WTERMSIG(status), SIGTERM) << what;
+        // One ERROR line: the write the stop cut short is no lost listing.
+        const std::string log = read_text(at("run.log"));
+        const auto lines = log_messages(log);
+        const auto errors = std::count_if(lines.begin(), lines.end(), [](const std::string& l) { return l.rfind("ERROR:", 0) == 0; });
+        EXPECT_EQ(errors, 1) << what << "\n" << log;
+        EXPECT_NE(log.find("ERROR: The run was stopped by SIGTERM.\n"), std::string::npos) << what << "\n" << log;
     }
-    ASSERT_GT(held, room / 2) << "the listing never filled the pipe";
-    ::kill(pid, SIGTERM);
-    bool late = false;
-    const int status = wait_within(pid, 5, &late);
-    ::close(pipe[0]);
-    ASSERT_FALSE(late) << "the run waited for the reader after the signal";
-    ASSERT_TRUE(WIFSIGNALED(status)) << "exit status " << WEXITSTATUS(status);
-    EXPECT_EQ(WTERMSIG(status), SIGTERM);
-    const std::string log = read_text(at("run.log"));
-    EXPECT_NE(log.find("ERROR: The run was stopped by SIGTERM.\n"), std::string::npos) << log;
 }
 
-// Every line of the log with a severity, and every message text of the
-// JSON document (of its steps and of the run), split into lines.
-std::vector<std::string> log_messages(const std::string& log) {
-    std::vector<std::string> out;
-    std::istringstream in(log);
-    for (std::string line; std::getline(in, line);)
-        for (const char* severity : {"ERROR:", "WARNING:", "NOTE:"})
-            if (line.rfind(severity, 0) == 0) out.push_back(line);
-    return out;
-}
-
+// Every message text of the JSON document (of its steps and of the run),
+// split into lines.
 std::set<std::string> json_message_lines(const velix::test::JsonValue& doc) {
     std::set<std::string> out;
     auto add = [&](const velix::test::JsonValue& messages) {
