@@ -89,10 +89,20 @@ FileIdentity identity_of(const std::string& path) {
     return id;
 }
 
+// Whether the command writes `role` through a descriptor the shell opened
+// for it (--listing /dev/stdout, --log /dev/stderr): written in place where
+// the shell put it, as its standard output and error would be.
+bool shell_descriptor(const FileRole& role) {
+    return role.kind == FileRole::kCommandOutput && output_place(role.path).kind == OutputPlace::kDescriptor;
+}
+
 // Whether two roles may not share a file: one the command writes shares
-// it with no other role, and an output data set may not replace the
-// program.  (Data sets among themselves are checked by their step.)
+// it with no other role (two written through the shell's descriptors,
+// `> all.lst 2>&1`, share it as standard output and error do), and an
+// output data set may not replace the program.  (Data sets among
+// themselves are checked by their step.)
 bool exclusive(const FileRole& a, const FileRole& b) {
+    if (shell_descriptor(a) && shell_descriptor(b)) return false;
     if (a.kind == FileRole::kCommandOutput || b.kind == FileRole::kCommandOutput) return true;
     return (a.kind == FileRole::kProgram && b.kind == FileRole::kDataOutput) ||
            (a.kind == FileRole::kDataOutput && b.kind == FileRole::kProgram);
@@ -118,7 +128,7 @@ std::string file_role_clash(const std::vector<FileRole>& roles) {
     for (size_t a = 0; a < roles.size(); ++a) {
         if (roles[a].kind != FileRole::kCommandOutput && roles[a].kind != FileRole::kProgram) continue;
         for (size_t b = 0; b < roles.size(); ++b)
-            if (b != a && exclusive(roles[a], roles[b]) && ids[a] == ids[b])
+            if (b != a && ids[a] == ids[b] && exclusive(roles[a], roles[b]))
                 return format_message(kMsgHost, kMsgHostOneFileTwoRoles, roles[a].description.c_str(),
                                       roles[b].description.c_str());
     }

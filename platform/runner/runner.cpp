@@ -61,8 +61,8 @@ struct RunState {
 
 RunState run_state;
 
-// A line of the log that no record of the JSON document takes (the run
-// records it among its own messages, log_run_line).
+// A line of the log alone (log_run_line also makes it a message of the
+// JSON document).
 void log_line(const std::string& text) {
     std::ostream* log = session().log;
     if (log) *log << text << '\n' << std::flush;
@@ -263,12 +263,6 @@ int run_items(const std::vector<ProgramItem>& items, std::vector<int>* codes) {
     return highest;
 }
 
-// The end of a run with a listing file or a JSON document: each replaces
-// the earlier file only when the run went to its end (a failed step does)
-// and it was written whole; otherwise the earlier file stays and the log
-// says so.  The JSON document carries the run's return code, so it is
-// written last.  A stop asked for once the renames have begun is too late
-// to undo them and is not honoured.  Returns the run's return code.
 // Whether a file written in place (a pipe) failed because a stop ended
 // the wait for its reader: the stop is then what the run says (once), not
 // the file.  Raises *highest.
@@ -279,6 +273,12 @@ bool stopped_while_written(int* highest) {
     return true;
 }
 
+// The end of a run with a listing file or a JSON document: each replaces
+// the earlier file only when the run went to its end (a failed step does)
+// and it was written whole; otherwise the earlier file stays and the log
+// says so.  The JSON document carries the run's return code, so it is
+// written last.  A stop asked for once the renames have begun is too late
+// to undo them and is not honoured.  Returns the run's return code.
 int finish_outputs(int highest, OutputFile* listing, OutputFile* json) {
     std::string error;
     const bool ended = !run_state.stopReported && !run_state.lossReported;

@@ -126,9 +126,16 @@ TEST_F(CommandFiles, AFileTheRunReadsOrWritesIsNeverOneOfTheCommandsOwn) {
     }
     // A device is no file to lose: the listing may go to /dev/null.
     std::string err;
-    const int status = run({"--listing", "/dev/null", "--log", at("run.log")}, &err);
+    int status = run({"--listing", "/dev/null", "--log", at("run.log")}, &err);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << err << read_text(at("run.log"));
     EXPECT_TRUE(fs::exists(at("ost.csv")));
+    // Standard output and error in one file (`> all.txt 2>&1`) take the
+    // listing and the log as they would without the options.
+    const int all = ::open(at("all.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    status = wait_for(start_velix({"--lib", dir_, "--listing", "/dev/stdout", "--log", "/dev/stderr", at("program.vx")},
+                                  {.stdoutFd = all, .stderrFd = all}));
+    ::close(all);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << read_text(at("all.txt"));
 }
 
 TEST_F(CommandFiles, AStopEndsTheWaitForAReaderOfTheCommandsFiles) {
