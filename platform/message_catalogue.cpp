@@ -192,6 +192,20 @@ const MessageRow kMessageCatalogue[] = {
     {kMsgHost, 125, "%s\"\" names no file: an output data set is named (%sest) or a file by its path in quotes (%s\"est.csv\")"},
     // 100/126: the role (with its "="), the name, the folder, the role, a file in the folder.
     {kMsgHost, 126, "%s\"%s\" names the folder %s, not a file: an output data set is a file in it (%s\"%s\")"},
+    // 100/130-132: the command's own files and options.  130: the option
+    // as written and the names of the options; 131: the option, the range
+    // of its whole numbers and the value as written; 132: 130 or 131, as
+    // the text of a WARNING of an OPTIONS statement.
+    {kMsgHost, 130, "%s is not a host option (the options are %s)"},
+    {kMsgHost, 131, "host option %s takes a whole number from %i to %i, not \"%s\""},
+    {kMsgHost, 132, "%s; it is ignored."},
+    // 100/133: two of 134-136, the files that are one.  134: the option
+    // and the path; 135: the role, the name and the path of a data set,
+    // and its step; 136: the path.
+    {kMsgHost, 133, "ERROR: One file is named by %s and by %s; the run does not start, and no file is written."},
+    {kMsgHost, 134, "the %s file %s"},
+    {kMsgHost, 135, "%s data set %s (%s) of step %i"},
+    {kMsgHost, 136, "the program file %s"},
 
     // BY-group synchronisation: name and label (" (label)", or empty) of
     // DATA=, then of the other data set.

@@ -4,14 +4,18 @@
 // does not exist.
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "platform/messages.h"
+#include "platform/print.h"
 #include "platform/session.h"
 #include "velix/host.h"
+#include "velix/messages.h"
 
 namespace velix::platform {
 namespace {
@@ -19,17 +23,22 @@ namespace {
 struct OptionDefault {
     const char* name;
     const char* value;
+    // The whole numbers a numeric option takes, lo to hi; any text when
+    // hi < lo.
+    int32_t lo, hi;
 };
+
+constexpr int32_t kAnyText = -1;
 
 // PROBSIG: how p-values print (0, 1 or 2); FORMCHAR: the table-drawing
 // characters, the second is the horizontal rule; DEBUG: trace keywords;
 // LINESIZE, PAGESIZE: the listing's line width and page length.
 constexpr OptionDefault kOptionDefaults[] = {
-    {"PROBSIG", "0"},
-    {"FORMCHAR", "|----|+|---+=|-/\\<>*"},
-    {"DEBUG", ""},
-    {"LINESIZE", "132"},
-    {"PAGESIZE", "60"},
+    {"PROBSIG", "0", 0, 2},
+    {"FORMCHAR", "|----|+|---+=|-/\\<>*", 0, kAnyText},
+    {"DEBUG", "", 0, kAnyText},
+    {"LINESIZE", "132", kLineSizeMin, kLineSizeMax},
+    {"PAGESIZE", "60", kPageSizeMin, kPageSizeMax},
 };
 
 // The upper-case name without trailing blanks, into key (kept between
@@ -94,6 +103,24 @@ bool parse_number(const std::string& text, double* value) {
 }
 
 }  // namespace
+
+std::string option_fault(const std::string& name, const std::string& value) {
+    std::string key;
+    upper_key(name.c_str(), &key);
+    const OptionDefault* known = nullptr;
+    std::string names;
+    for (const OptionDefault& o : kOptionDefaults) {
+        if (key == o.name) known = &o;
+        names += std::string(names.empty() ? "" : ", ") + o.name;
+    }
+    if (known == nullptr)  // (no name at all, as in "=80", shows as "")
+        return format_message(kMsgHost, kMsgHostOptionUnknown, name.empty() ? "\"\"" : name.c_str(), names.c_str());
+    if (known->hi < known->lo) return "";
+    double v = 0.0;
+    if (parse_number(value, &v) && v >= known->lo && v <= known->hi && v == std::floor(v)) return "";
+    return format_message(kMsgHost, kMsgHostOptionValue, known->name, known->lo, known->hi, value.c_str());
+}
+
 }  // namespace velix::platform
 
 using velix::platform::find_option;

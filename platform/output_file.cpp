@@ -15,6 +15,7 @@
 #include <vector>
 
 #include <fcntl.h>
+#include <limits.h>
 #include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -241,9 +242,15 @@ bool ReasonFileBuf::open_new(const std::string& path) {
 
 bool ReasonFileBuf::open_in_place(const std::string& target) {
     const OutputPlace place = output_place(target);
-    if (place.kind != OutputPlace::kDescriptor) return open(place.path);
+    if (place.kind == OutputPlace::kDescriptor) return open_copy_of(place.descriptor);
     close();
-    return start(::fcntl(place.descriptor, F_DUPFD_CLOEXEC, 0));
+    // A named pipe waits for its reader only until a stop comes.
+    return start(open_for_writing(place.path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+}
+
+bool ReasonFileBuf::open_copy_of(int fd) {
+    close();
+    return start(::fcntl(fd, F_DUPFD_CLOEXEC, 0));
 }
 
 bool ReasonFileBuf::open_unnamed(const std::string& folder) {
@@ -257,6 +264,8 @@ bool ReasonFileBuf::start(int fd) {
     failurePlace.clear();
     fd_ = fd;
     if (fd_ < 0) return false;
+    struct stat st;
+    pipe_ = ::fstat(fd_, &st) == 0 && (S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode));
     if (!buffer_) buffer_ = std::make_unique<char[]>(kBufferBytes);
     setp(buffer_.get(), buffer_.get() + kBufferBytes);
     return true;
@@ -264,8 +273,15 @@ bool ReasonFileBuf::start(int fd) {
 
 bool ReasonFileBuf::write_out(const char* data, size_t n) {
     while (n > 0) {
-        const ssize_t w = fd_ >= 0 ? ::write(fd_, data, n) : (errno = EBADF, -1);
-        if (w < 0 && errno == EINTR) continue;
+        ssize_t w = -1;
+        if (fd_ < 0)
+            errno = EBADF;
+        else if (pipe_ && !wait_writable(fd_))
+            errno = EINTR;  // a stop came while the pipe was full
+        else  // a pipe with room takes PIPE_BUF bytes without waiting in the kernel
+            w = ::write(fd_, data, pipe_ ? std::min<size_t>(n, PIPE_BUF) : n);
+        const bool wait = errno == EINTR || errno == EAGAIN;
+        if (w < 0 && (pipe_ ? wait && stop_signal() == 0 : errno == EINTR)) continue;
         if (w <= 0) {
             if (failure == 0) failure = w < 0 && errno != 0 ? errno : EIO;
             return false;

@@ -76,6 +76,9 @@ public:
     // its offset is, appended where it appends), any other file emptied;
     // false with errno set.
     bool open_in_place(const std::string& target);
+    // Takes a copy of the command's open descriptor `fd` (standard output
+    // or error); false with errno set.
+    bool open_copy_of(int fd);
     // Opens an unnamed file in `folder`; false (errno set) where its file
     // system cannot make one.
     bool open_unnamed(const std::string& folder);
@@ -99,6 +102,9 @@ private:
     bool start(int fd);
     static constexpr size_t kBufferBytes = size_t{1} << 16;
     int fd_ = -1;
+    // A pipe or socket: written only where it has room, so that a reader
+    // that does not read holds the run only until a stop comes.
+    bool pipe_ = false;
     std::unique_ptr<char[]> buffer_;  // made when a file is first opened
 };
 

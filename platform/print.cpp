@@ -15,11 +15,6 @@
 namespace velix::platform {
 namespace {
 
-// Valid ranges of the listing options; a value outside falls back to the
-// default (LINESIZE 132, PAGESIZE 60, as in the option defaults).
-constexpr int32_t kLineSizeMin = 64, kLineSizeMax = 256, kLineSizeDefault = 132;
-constexpr int32_t kPageSizeMin = 15, kPageSizeMax = 32767, kPageSizeDefault = 60;
-
 constexpr int32_t kDestinationLog = -1;
 constexpr int32_t kDestinationListing = 0;
 
@@ -79,9 +74,10 @@ void write_log(const std::string& text, int32_t group, int32_t number) {
     // Each line reaches the log at once: the user may follow it, and a run
     // that is killed leaves every line it wrote.
     if (write_lines(session().log, text) > 0) session().log->flush();
-    const std::string severity = severity_of(text);
-    if (group != 0 || number != 0 || severity == "ERROR" || severity == "WARNING")
-        record_message(group, number, text);
+    // Every numbered message and every line with a severity (the NOTE on
+    // the observations a step did not use among them) is a message of the
+    // step in the JSON document, as it is a line of the log.
+    if (group != 0 || number != 0 || !severity_of(text).empty()) record_message(group, number, text);
 }
 
 void write_listing(const std::string& text) {

@@ -28,6 +28,11 @@ struct Session {
     int errorLines = 0;               // "ERROR:" lines the log took in the current step
 };
 
+// Why `value` cannot be given to the host option `name` (a name that is
+// no option, a number out of its range): a text that names both; "" when
+// it can.
+std::string option_fault(const std::string& name, const std::string& value);
+
 // The one session of the process.
 Session& session();
 

@@ -8,8 +8,8 @@
 // and a disk that fills under it is the one the output's message names.
 // Where that folder's file system makes no unnamed files, the file is
 // created with a name and unlinked at once.  Only an output written in
-// place (a device) has no folder: its text waits in the system's temporary
-// folder, which a failure then names.
+// place (a device) has no folder: its text waits in the user's temporary
+// folder ($TMPDIR, else the system's), which a failure then names.
 #pragma once
 
 #include <cerrno>
@@ -77,7 +77,7 @@ public:
         }
         if (!whole && reason != nullptr && *reason == 0) {
             *reason = failure_;
-            if (place != nullptr && folder_.empty()) *place = P_tmpdir;
+            if (place != nullptr && folder_.empty()) *place = temporary_folder();
         }
         clear();
         return whole;
@@ -92,13 +92,19 @@ public:
     }
 
 private:
+    // The user's temporary folder: $TMPDIR when it is set, else the
+    // system's.
+    static std::string temporary_folder() {
+        const char* dir = std::getenv("TMPDIR");
+        return dir != nullptr && *dir != '\0' ? dir : P_tmpdir;
+    }
     // An unnamed file in folder_ (O_TMPFILE, else named and unlinked at
-    // once), or in the system's folder when there is no folder_.
+    // once), or in the user's temporary folder when there is no folder_.
     std::FILE* unnamed_file() const {
-        if (folder_.empty()) return std::tmpfile();
-        int fd = open_unnamed_in(folder_, O_RDWR, 0600);
+        const std::string folder = folder_.empty() ? temporary_folder() : folder_;
+        int fd = open_unnamed_in(folder, O_RDWR, 0600);
         if (fd < 0) {
-            std::string name = folder_ + "/.velix-" + std::to_string(::getpid()) + "-spill-XXXXXX";
+            std::string name = folder + "/.velix-" + std::to_string(::getpid()) + "-spill-XXXXXX";
             fd = ::mkostemp(name.data(), O_CLOEXEC);
             if (fd >= 0) ::unlink(name.c_str());
         }

@@ -3,8 +3,10 @@
 // may interrupt an allocation or a write), read at the run's safe points.
 #include "platform/stop_signals.h"
 
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 
 #include <cerrno>
 #include <csignal>
@@ -70,6 +72,42 @@ bool wait_for_lock(int fd) {
         ::poll(nullptr, 0, kLockPollMs);
     }
     return false;
+}
+
+bool wait_writable(int fd) {
+    pollfd p{fd, POLLOUT, 0};
+    while (true) {
+        // After a stop, only room that is there now is used.
+        const int ready = ::poll(&p, 1, received == 0 ? kStopPollMs : 0);
+        // An error of poll, or a reader gone (POLLERR), is left to the
+        // write that follows to report.
+        if (ready > 0 || (ready < 0 && errno != EINTR)) return true;
+        if (received != 0) return false;
+    }
+}
+
+int open_for_writing(const char* path, int flags, mode_t mode) {
+    while (true) {
+        const int fd = ::open(path, flags | O_NONBLOCK, mode);
+        if (fd >= 0) {
+            struct stat st;
+            const bool pipe = ::fstat(fd, &st) == 0 && (S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode));
+            if (!pipe) ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+            return fd;
+        }
+        // ENXIO: a named pipe that no process has open for reading.
+        struct stat st;
+        if (errno != ENXIO) return -1;
+        if (::stat(path, &st) != 0 || !S_ISFIFO(st.st_mode)) {
+            errno = ENXIO;
+            return -1;
+        }
+        if (received != 0) {
+            errno = EINTR;
+            return -1;
+        }
+        ::poll(nullptr, 0, kStopPollMs);
+    }
 }
 
 const char* stop_signal_name(int signal) {

@@ -6,13 +6,17 @@
 // at each observation it reads or scans, the step runner before each item
 // of the program and before it renames outputs into place.  A data set's
 // reading waits for a pipe's writer or its next bytes only while no stop
-// was asked for (wait_readable), and a step's commit of its outputs waits
-// for another run's commit to the same folders likewise (wait_for_lock).
-// SIGXFSZ (a file-size limit) is ignored, so that the write that passes
-// the limit fails and is reported like a full disk; so is SIGPIPE (a
-// reader of the listing or the log that closed its pipe), so that the
-// write fails with EPIPE and the output is reported lost.
+// was asked for (wait_readable); the command's own outputs wait for their
+// reader, or for room in a pipe, the same way (open_for_writing,
+// wait_writable), and a step's commit of its outputs waits for another
+// run's commit to the same folders likewise (wait_for_lock).  SIGXFSZ (a
+// file-size limit) is ignored, so that the write that passes the limit
+// fails and is reported like a full disk; so is SIGPIPE (a reader of the
+// listing or the log that closed its pipe), so that the write fails with
+// EPIPE and the output is reported lost.
 #pragma once
+
+#include <sys/types.h>
 
 namespace velix::platform {
 
@@ -34,6 +38,19 @@ bool wait_readable(int fd);
 // while another process holds one and no stop signal is received: false
 // at a stop.  true also where the file system gives no such lock.
 bool wait_for_lock(int fd);
+
+// Waits until the pipe `fd` has room for at least PIPE_BUF bytes, or a
+// stop signal is received: false at a stop (a write then holds the run
+// no longer than a reader that does not read).  A stop that came earlier
+// still lets a write through where there is room at once.
+bool wait_writable(int fd);
+
+// Opens `path` for writing as open(2) does with `flags` and `mode`, except
+// that a named pipe no process reads yet is waited for only while no stop
+// comes (open would wait in the kernel, deaf to a stop): -1 with errno
+// EINTR at a stop.  A pipe comes back without blocking (O_NONBLOCK), so
+// that its writes can wait the same way; any other file blocking.
+int open_for_writing(const char* path, int flags, mode_t mode);
 
 // Its name ("SIGTERM"); "a signal" for any other number.
 const char* stop_signal_name(int signal);

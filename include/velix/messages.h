@@ -223,6 +223,20 @@ constexpr int32_t kMsgHostCommentLine = 116;
 constexpr int32_t kMsgHostOutputEmptyName = 125;
 // %s"%s" names the folder %s, not a file: an output data set is a file in it (%s"%s")
 constexpr int32_t kMsgHostOutputNamesFolder = 126;
+// %s is not a host option (the options are %s)
+constexpr int32_t kMsgHostOptionUnknown = 130;
+// host option %s takes a whole number from %i to %i, not "%s"
+constexpr int32_t kMsgHostOptionValue = 131;
+// %s; it is ignored.
+constexpr int32_t kMsgHostOptionIgnored = 132;
+// ERROR: One file is named by %s and by %s; the run does not start, and no file is written.
+constexpr int32_t kMsgHostOneFileTwoRoles = 133;
+// the %s file %s
+constexpr int32_t kMsgHostCommandFileRole = 134;
+// %s data set %s (%s) of step %i
+constexpr int32_t kMsgHostDataSetRole = 135;
+// the program file %s
+constexpr int32_t kMsgHostProgramFileRole = 136;
 
 // ---- BY-group synchronisation of two data sets (kMsgSync) ----
 // WARNING: The BY groups of data set %s%s do not match those of data set %s%s.

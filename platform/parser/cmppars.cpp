@@ -689,12 +689,19 @@ private:
     void read_host_options() {
         next();
         while (!at_end_of_statement()) {
+            const Token& at = peek();
             std::string key = upper(read_name("an option name"));
             std::string value = "1";
             if (is_op("=")) {
                 next();
                 const Token& v = next();
                 value = v.text;
+            }
+            if (const std::string fault = option_fault(key, value); !fault.empty()) {
+                const std::string why = format_message(kMsgHost, kMsgHostOptionIgnored, fault.c_str());
+                const int32_t line = at.line + session().stepSourceLine - 1;
+                write_log(format_message(kMsgHost, kMsgHostWarningOutsideStep, line, why.c_str()));
+                continue;
             }
             session().options[key] = value;
         }

@@ -29,6 +29,7 @@
 #include "platform/output_document.h"
 #include "platform/output_file.h"
 #include "platform/print.h"
+#include "platform/runner/file_roles.h"
 #include "platform/runner/program.h"
 #include "platform/session.h"
 #include "platform/step_exit.h"
@@ -61,8 +62,8 @@ struct RunState {
 
 RunState run_state;
 
-// A line of the log that no record of the JSON document takes (the note
-// after a failed step, whose record is closed).
+// A line of the log alone (log_run_line also makes it a message of the
+// JSON document).
 void log_line(const std::string& text) {
     std::ostream* log = session().log;
     if (log) *log << text << '\n' << std::flush;
@@ -107,12 +108,17 @@ void report_stop(bool inStep) {
 
 // Which of the listing and the log no longer takes what is written to it
 // ("listing", "log"), nullptr when both do.  They are flushed first: a full
-// disk shows only when the buffer is written.
+// disk shows only when the buffer is written.  A flush that a stop cut
+// short (the wait for room in a pipe) loses nothing the stop does not
+// explain: the stop is what the run says.
 const char* lost_output() {
     Session& s = session();
-    if (s.listing != nullptr && !s.listing->flush().good()) return "listing";
-    if (s.log != nullptr && !s.log->flush().good()) return "log";
-    return nullptr;
+    const char* lost = nullptr;
+    if (s.listing != nullptr && !s.listing->flush().good())
+        lost = "listing";
+    else if (s.log != nullptr && !s.log->flush().good())
+        lost = "log";
+    return stop_signal() == 0 ? lost : nullptr;
 }
 
 // Whether the log file no longer takes lines (standard error is not a log
@@ -171,10 +177,11 @@ int run_step(const ProgramItem& item) {
     output_leave_by_group();
     // The output data sets follow the step only when it ran to its end
     // with its listing and log whole and no stop was asked for.
+    const char* lost = stop_signal() == 0 ? lost_output() : nullptr;
     if (stop_signal() != 0) {
         report_stop(true);
         rc = worse(rc, kLevelInterrupted);
-    } else if (const char* lost = lost_output()) {
+    } else if (lost != nullptr) {
         report_loss(lost, true);
         rc = worse(rc, kLevelHostFailure);
     }
@@ -184,10 +191,10 @@ int run_step(const ProgramItem& item) {
         rc = worse(rc, kLevelInterrupted);
     }
     rc = agree_with_log(rc, s.errorLines);
+    // The step's last line, a message of its record like every other.
+    if (rc > kLevelWarning) write_log(format_message(kMsgHost, kMsgHostStepEnded, rc));
     end_step();
     output_end_step(rc);
-    if (rc > kLevelWarning)
-        log_line(format_message(kMsgHost, kMsgHostStepEnded, rc));
     return rc;
 }
 
@@ -196,17 +203,34 @@ int run_step(const ProgramItem& item) {
 // output is lost would pass for success).  Says so once and raises
 // *highest.
 bool run_stops(int* highest) {
+    const char* lost = stop_signal() == 0 ? lost_output() : nullptr;
     if (stop_signal() != 0) {
         report_stop(false);
         *highest = worse(*highest, kLevelInterrupted);
         return true;
     }
-    if (const char* lost = lost_output()) {
+    if (lost != nullptr) {
         report_loss(lost, false);
         *highest = worse(*highest, kLevelHostFailure);
         return true;
     }
     return false;
+}
+
+// Sets the host options of an OPTIONS statement; one that is not an
+// option, or whose value it cannot take, is a WARNING that names it, and
+// is ignored.
+void set_options(const ProgramItem& item, int* highest) {
+    for (const auto& [name, value] : item.options) {
+        const std::string fault = option_fault(name, value);
+        if (fault.empty()) {
+            session().options[name] = value;
+            continue;
+        }
+        const std::string why = format_message(kMsgHost, kMsgHostOptionIgnored, fault.c_str());
+        log_run_line(format_message(kMsgHost, kMsgHostWarningOutsideStep, item.line, why.c_str()), false);
+        *highest = worse(*highest, kLevelWarning);
+    }
 }
 
 int run_items(const std::vector<ProgramItem>& items, std::vector<int>* codes) {
@@ -221,7 +245,7 @@ int run_items(const std::vector<ProgramItem>& items, std::vector<int>* codes) {
                 break;
             }
             case ProgramItem::kOptions:
-                for (const auto& [name, value] : item.options) session().options[name] = value;
+                set_options(item, &highest);
                 break;
             case ProgramItem::kTitle: {
                 auto& titles = session().titles;
@@ -238,6 +262,16 @@ int run_items(const std::vector<ProgramItem>& items, std::vector<int>* codes) {
     }
     run_stops(&highest);
     return highest;
+}
+
+// Whether a file written in place (a pipe) failed because a stop ended
+// the wait for its reader: the stop is then what the run says (once), not
+// the file.  Raises *highest.
+bool stopped_while_written(int* highest) {
+    if (stop_signal() == 0) return false;
+    report_stop(false);
+    *highest = worse(*highest, kLevelInterrupted);
+    return true;
 }
 
 // The end of a run with a listing file or a JSON document: each replaces
@@ -263,15 +297,15 @@ int finish_outputs(int highest, OutputFile* listing, OutputFile* json) {
         }
         return highest;
     }
-    if (!listing->target().empty() && !listing->commit(&error)) {
+    if (!listing->target().empty() && !listing->commit(&error) && !stopped_while_written(&highest)) {
         log_run_line(
             format_message(kMsgHost, kMsgHostListingNotWritten, listing->target().c_str(), error.c_str()), false);
         highest = worse(highest, kLevelHostFailure);
     }
-    if (!json->target().empty()) {
+    if (!json->target().empty() && !run_state.stopReported) {
         output_end_run(highest);
         output_write_json(&json->stream());
-        if (!json->commit(&error)) {
+        if (!json->commit(&error) && !stopped_while_written(&highest)) {
             log_run_line(format_message(kMsgHost, kMsgHostJsonNotWritten, json->target().c_str(), error.c_str()),
                          false);
             highest = worse(highest, kLevelHostFailure);
@@ -307,6 +341,13 @@ struct CommandFiles {
     std::ostream log{&logBuf};
     OutputFile listing;
     OutputFile json;
+    // Standard output and error where they are pipes: written only where
+    // the pipe has room, so that a reader that does not read holds the
+    // run only until a stop comes.
+    ReasonFileBuf standardOutBuf;
+    std::ostream standardOut{&standardOutBuf};
+    ReasonFileBuf standardErrorBuf;
+    std::ostream standardError{&standardErrorBuf};
 
     ~CommandFiles() {
         Session& s = session();
@@ -321,6 +362,8 @@ struct CommandFiles {
     bool open(const RunOptions& opts) {
         Session& s = session();
         std::string error;
+        if (opts.listingPath.empty() && take_if_pipe(STDOUT_FILENO, &standardOutBuf)) s.listing = &standardOut;
+        if (opts.logPath.empty() && take_if_pipe(STDERR_FILENO, &standardErrorBuf)) s.log = &standardError;
         if (!opts.logPath.empty()) {
             errno = 0;
             if (!logBuf.open_in_place(opts.logPath))
@@ -344,11 +387,47 @@ struct CommandFiles {
         return true;
     }
 
+    // Says which file cannot be opened, unless a stop ended the wait for it.
     static bool cannot_open(const char* what, const std::string& path, const std::string& why) {
-        std::cerr << "velix: the " << what << " file '" << path << "' cannot be opened: " << why << "\n";
+        if (stop_signal() == 0)
+            std::cerr << "velix: the " << what << " file '" << path << "' cannot be opened: " << why << "\n";
         return false;
     }
+
+    // Writes the listing (fd 1) or the log (fd 2) that no option names
+    // through a stream of its own where it is a pipe.
+    static bool take_if_pipe(int fd, ReasonFileBuf* buf) {
+        struct stat st;
+        return ::fstat(fd, &st) == 0 && (S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode)) && buf->open_copy_of(fd);
+    }
 };
+
+// The folder of the data sets named without quotes: --lib, else the
+// program file's folder.  A program that is not a file (`velix <(...)`,
+// /dev/stdin) has no folder of its own, only one of devices: the working
+// folder is its library.
+std::string library_folder(const RunOptions& opts) {
+    if (!opts.libraryDir.empty()) return opts.libraryDir;
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(opts.programPath, ec)) return ".";
+    const auto parent = std::filesystem::path(opts.programPath).parent_path();
+    return parent.empty() ? "." : parent.string();
+}
+
+// Every file of the run in its role: the command's own, the program
+// file and the data sets of its steps.
+std::vector<FileRole> run_file_roles(const RunOptions& opts, const std::string& program) {
+    std::vector<FileRole> roles = step_data_set_roles(split_program(program));
+    for (const auto& [flag, path] : {std::pair<const char*, const std::string*>{"--log", &opts.logPath},
+                                     {"--listing", &opts.listingPath},
+                                     {"--json", &opts.jsonPath}})
+        if (!path->empty())
+            roles.push_back({FileRole::kCommandOutput, *path,
+                             format_message(kMsgHost, kMsgHostCommandFileRole, flag, path->c_str())});
+    roles.push_back({FileRole::kProgram, opts.programPath,
+                     format_message(kMsgHost, kMsgHostProgramFileRole, opts.programPath.c_str())});
+    return roles;
+}
 
 }  // namespace
 
@@ -385,15 +464,24 @@ int run_program(const RunOptions& opts) {
     int highest = 0;
     bool stopped = false;
     {
-        CommandFiles files;
-        if (!files.open(opts)) return exit_status_for(kLevelHostFailure);
         Session& s = session();
         s.programPath = opts.programPath;
-        if (!opts.libraryDir.empty()) {
-            s.libraryDir = opts.libraryDir;
-        } else {
-            auto parent = std::filesystem::path(opts.programPath).parent_path();
-            s.libraryDir = parent.empty() ? "." : parent.string();
+        s.libraryDir = library_folder(opts);
+        // Before anything is opened for writing: a file the command writes
+        // must not be one the run reads or writes in another role.
+        if (const std::string clash = file_role_clash(run_file_roles(opts, buf.str())); !clash.empty()) {
+            std::cerr << clash << '\n';
+            return exit_status_for(kLevelHostFailure);
+        }
+        CommandFiles files;
+        if (!files.open(opts)) {
+            // A stop that ended the wait for a pipe's reader ends the run
+            // as any stop does, with the earlier files untouched.
+            if (stop_signal() == 0) return exit_status_for(kLevelHostFailure);
+            report_stop(false);
+            files.listing.discard();
+            files.json.discard();
+            stopped = true;
         }
         for (const auto& [name, value] : opts.options) {
             std::string upper = name;
@@ -402,9 +490,11 @@ int run_program(const RunOptions& opts) {
         }
         s.fixedTime = opts.fixedTime;
 
-        highest = run_program_text(buf.str(), nullptr);
-        highest = finish_outputs(highest, &files.listing, &files.json);
-        stopped = run_state.stopReported;
+        if (!stopped) {
+            highest = run_program_text(buf.str(), nullptr);
+            highest = finish_outputs(highest, &files.listing, &files.json);
+            stopped = run_state.stopReported;
+        }
         std::cout.flush();
     }
     // An interrupted command ends by its signal once its files are in

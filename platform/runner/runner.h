@@ -11,7 +11,8 @@ namespace velix::platform {
 struct RunOptions {
     std::string programPath;   // the program file
     std::string jsonPath;      // --json FILE: every delivered table as JSON
-    std::string libraryDir;    // --lib DIR: data sets; default the program's folder
+    std::string libraryDir;    // --lib DIR: data sets; default the program's folder (the working folder
+                               // for a program that is not a file)
     std::string logPath;       // --log FILE: the log (default stderr)
     std::string listingPath;   // --listing FILE: the listing (default stdout)
     std::vector<std::pair<std::string, std::string>> options;  // --option NAME=VALUE
@@ -28,7 +29,8 @@ constexpr int kExitUnreadableProgram = 3;
 
 // Runs a program file; returns the process exit status: that of the run's
 // return code (exit_status_for; a log, listing or JSON file that cannot be
-// opened gives 2 before any step runs), or kExitUnreadableProgram.  A run
+// opened, or that is a file the run reads or writes in another role,
+// gives 2 before any step runs), or kExitUnreadableProgram.  A run
 // stopped by SIGINT, SIGTERM or SIGHUP ends the process by that signal once
 // its files are in order, and does not return.  The caller installs the
 // stop handlers first (install_stop_handlers), before anything that a

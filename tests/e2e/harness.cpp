@@ -16,6 +16,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cmath>
 #include <cstdlib>
@@ -172,6 +173,32 @@ int run_velix_args(const std::vector<std::string>& args, const std::vector<std::
     cmd += " >/dev/null 2>&1";
     int status = std::system(cmd.c_str());
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+void write_hs_by_pupils(const std::string& path) {
+    std::ifstream hs(data_path("hs.csv"));
+    std::ofstream hs7(path);
+    std::string line;
+    std::getline(hs, line);
+    hs7 << "g," << line << "\n";
+    for (int k = 0; std::getline(hs, line); ++k) hs7 << k / 7 << "," << line << "\n";
+}
+
+int wait_within(int pid, double seconds, bool* late) {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    int status = 0;
+    *late = false;
+    while (::waitpid(pid, &status, WNOHANG) == 0) {
+        if (std::chrono::steady_clock::now() > until) {
+            *late = true;
+            ::kill(pid, SIGKILL);
+            while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+            }
+            return status;
+        }
+        ::usleep(10000);
+    }
+    return status;
 }
 
 int start_velix(const std::vector<std::string>& args, const ChildSetup& setup) {

@@ -87,6 +87,14 @@ bool hold_first_sync(int pid, int gate, void (*whileHeld)(int pid));
 // its process id (wait for it with waitpid).
 int start_velix(const std::vector<std::string>& args, const ChildSetup& setup = {});
 
+// Waits up to `seconds` for the child started by start_velix, then kills
+// it (SIGKILL): its status, and in *late whether it had to be killed.
+int wait_within(int pid, double seconds, bool* late);
+
+// Writes the hs data to `path` with a first variable g that puts each
+// seven pupils in a BY group of their own (43 groups).
+void write_hs_by_pupils(const std::string& path);
+
 // Number of output groups of step k opened with the given name.
 size_t groups_opened(const RunResult& r, size_t step, const std::string& name);
 

@@ -38,6 +38,7 @@
 
 using velix::test::read_text;
 using velix::test::start_velix;
+using velix::test::wait_within;
 
 namespace {
 
@@ -84,12 +85,7 @@ protected:
     // BY groups of seven pupils.
     void prepare_by_pupils(const std::string& name, const std::vector<std::string>& earlier) {
         prepare(name, kByPupils, earlier);
-        std::ifstream hs(at("hs.csv"));
-        std::ofstream hs7(at("hs7.csv"));
-        std::string line;
-        std::getline(hs, line);
-        hs7 << "g," << line << "\n";
-        for (int k = 0; std::getline(hs, line); ++k) hs7 << k / 7 << "," << line << "\n";
+        velix::test::write_hs_by_pupils(at("hs7.csv"));
     }
     std::string at(const std::string& file) const { return dir_ + "/" + file; }
     std::vector<std::string> args(std::vector<std::string> more) const {
@@ -358,23 +354,6 @@ TEST_F(RunOutputs, AStopSignalDuringAFitKeepsTheStepsEarlierOutputs) {
         ASSERT_EQ(errors.size(), 1u) << name << "\n" << read_text(at("log.txt"));
         EXPECT_EQ(errors[0], std::string("ERROR: The run was stopped by ") + name + ".");
     }
-}
-
-// Waits up to `seconds` for the child, then kills it (SIGKILL): its status,
-// and in *late whether it had to be killed.
-int wait_within(pid_t pid, double seconds, bool* late) {
-    const auto until = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-    int status = 0;
-    *late = false;
-    while (::waitpid(pid, &status, WNOHANG) == 0) {
-        if (std::chrono::steady_clock::now() > until) {
-            *late = true;
-            ::kill(pid, SIGKILL);
-            return wait_for(pid);
-        }
-        ::usleep(10000);
-    }
-    return status;
 }
 
 // Whether process pid holds `path` open (false after `seconds`).

@@ -168,6 +168,13 @@ TEST(MessageCatalogue, RowsAreUniqueSortedAndWellFormed) {
         {line(kMsgHostCommentLine, big, "f.csv", "# a,b"), "NOTE: Line 5000000000 of f.csv, \"# a,b\", is a comment: only \"# KEY=VALUE\" lines before the names line say something of the data set, and the names are read from the first line without '#'. numpy's savetxt(header=...) writes its names so; give it comments=\"\" to write a names line."},
         {line(kMsgHostOutputEmptyName, "OUTSTAT=", "OUTSTAT=", "OUTSTAT="), "OUTSTAT=\"\" names no file: an output data set is named (OUTSTAT=est) or a file by its path in quotes (OUTSTAT=\"est.csv\")"},
         {line(kMsgHostOutputNamesFolder, "OUTEST=", "f", "./f", "OUTEST=", "./f/est.csv"), "OUTEST=\"f\" names the folder ./f, not a file: an output data set is a file in it (OUTEST=\"./f/est.csv\")"},
+        {line(kMsgHostOptionUnknown, "o", "P, Q"), "o is not a host option (the options are P, Q)"},
+        {line(kMsgHostOptionValue, "O", 64, 256, "v"), "host option O takes a whole number from 64 to 256, not \"v\""},
+        {line(kMsgHostOptionIgnored, "r"), "r; it is ignored."},
+        {line(kMsgHostOneFileTwoRoles, "a", "b"), "ERROR: One file is named by a and by b; the run does not start, and no file is written."},
+        {line(kMsgHostCommandFileRole, "--log", "p"), "the --log file p"},
+        {line(kMsgHostDataSetRole, "DATA=", "d", "p", 2), "DATA= data set d (p) of step 2"},
+        {line(kMsgHostProgramFileRole, "p"), "the program file p"},
     };
     for (const auto& [got, expected] : lines) EXPECT_EQ(got, expected);
     for (size_t i = 0; i < kMessageCatalogueSize; ++i) {
