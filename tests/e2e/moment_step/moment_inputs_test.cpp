@@ -417,9 +417,10 @@ TEST(MomentData, MatrixRowsAreMatchedToTheVariablesByTheirNames) {
     // and R's crossprod with an Intercept column (hs_sscp_r.csv, TYPE=SSCP,
     // N its Intercept element) have rows named after the variables: they
     // are matched by those names, in another VAR order and for 5 of the 6
-    // columns, with no WARNING about _TYPE_ or _NAME_.  Each gives the fit
-    // of the raw data, the two factors lavaan's chi-square of the matrix
-    // (r_matrices.R: 24.2803708).
+    // columns, with no WARNING about _TYPE_ or _NAME_; so is the R file read
+    // as TYPE=SYMATRIX, analysed as given.  Each gives the fit of the raw
+    // data, the two factors lavaan's chi-square of the matrix (r_matrices.R:
+    // 24.2803708).
     const std::string dir = scratch_dir("mi_named_rows");
     std::string pandas = read_text(data_path("hs_cov_r.csv"));
     pandas.replace(0, 2, "variable");
@@ -428,7 +429,7 @@ TEST(MomentData, MatrixRowsAreMatchedToTheVariablesByTheirNames) {
     const std::string oneFactor = "proc velix method=ml covariance data=";
     std::string program = two_factors("hs") + oneFactor + "hs;\n" + one_factor(five) + "run;\n";
     std::vector<std::string> inputs = {"hs_cov_r(type=cov) nobs=301", "'" + dir + "/pandas.csv'(type=cov) nobs=301",
-                                       "hs_sscp_r(type=sscp)"};
+                                       "hs_sscp_r(type=sscp)", "hs_cov_r(type=symatrix) nobs=301"};
     for (const std::string& data : inputs)
         program += two_factors(data, "var x4 x1 x5 x2 x6 x3;\n") + oneFactor + data + ";\n" + one_factor(five) +
                    "run;\n";
