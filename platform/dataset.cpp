@@ -669,9 +669,12 @@ HostDataSet* dataset_open_input(const std::string& name, bool quoted,
         *error = "Data set " + name + " (" + data->path + ") cannot be read: " + why + ".";
         return nullptr;
     }
-    if (data->rowLabels)
+    if (data->rowLabels && data->rowLabelColumn == 0)
         write_log(format_message(kMsgHost, kMsgHostRowLabels, file_name_of(data->path).c_str(),
                                  kRowLabelsName));
+    else if (data->rowLabels)
+        write_log(format_message(kMsgHost, kMsgHostIndexLabels, static_cast<int32_t>(data->rowLabelColumn + 1),
+                                 file_name_of(data->path).c_str(), kRowLabelsName));
     if (options.type.empty() && !data->type.empty() && !known_type(data->type)) {
         *error = "Data set " + name + " (" + data->path + ") cannot be read: " +
                  format_message(kMsgHost, kMsgHostUnknownType, ("its # TYPE= line gives TYPE=" + data->type).c_str(),
@@ -1034,8 +1037,9 @@ int32_t xbyvars(HostDataSet* data, int32_t count) {
     if (!data) return kDsBadHandle;
     if (count < 0 || static_cast<size_t>(count) > data->variables.size()) return kDsBadArgument;
     std::vector<std::string> names;
-    for (int32_t k = data->rowLabels ? 1 : 0; k < count; ++k)
-        names.push_back(data->variables[static_cast<size_t>(k)].name);
+    for (int32_t k = 0; k < count; ++k)
+        if (!data->rowLabels || static_cast<size_t>(k) != data->rowLabelColumn)
+            names.push_back(data->variables[static_cast<size_t>(k)].name);
     velix::platform::apply_by(data, names, true);
     return 0;
 }

@@ -192,6 +192,8 @@ const MessageRow kMessageCatalogue[] = {
     {kMsgHost, 125, "%s\"\" names no file: an output data set is named (%sest) or a file by its path in quotes (%s\"est.csv\")"},
     // 100/126: the role (with its "="), the name, the folder, the role, a file in the folder.
     {kMsgHost, 126, "%s\"%s\" names the folder %s, not a file: an output data set is a file in it (%s\"%s\")"},
+    // 100/140: the column's number, the file and the name the column is given.
+    {kMsgHost, 140, "NOTE: Column %d of %s has no name, as pandas' to_csv writes the unnamed level of a row index (df.groupby(...).cov()): it is read as the row labels, the character variable %s."},
 
     // BY-group synchronisation: name and label (" (label)", or empty) of
     // DATA=, then of the other data set.

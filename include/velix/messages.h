@@ -223,6 +223,9 @@ constexpr int32_t kMsgHostCommentLine = 116;
 constexpr int32_t kMsgHostOutputEmptyName = 125;
 // %s"%s" names the folder %s, not a file: an output data set is a file in it (%s"%s")
 constexpr int32_t kMsgHostOutputNamesFolder = 126;
+// NOTE: Column %d of %s has no name, as pandas' to_csv writes the unnamed level of a row index
+// (df.groupby(...).cov()): it is read as the row labels, the character variable %s.
+constexpr int32_t kMsgHostIndexLabels = 140;
 
 // ---- BY-group synchronisation of two data sets (kMsgSync) ----
 // WARNING: The BY groups of data set %s%s do not match those of data set %s%s.

@@ -119,6 +119,7 @@ TEST(MessageCatalogue, RowsAreUniqueSortedAndWellFormed) {
         {line(kMsgHostOutputReplacesData, "OUTSTAT=", "d", "DATA=", "e", "p"), "OUTSTAT= data set d would replace DATA= data set e, the raw data of the step (p)"},
         {line(kMsgHostOutputsShareFile, "OUTEST=", "d", "OUTRAM=", "e", "p"), "OUTEST= data set d and OUTRAM= data set e name the same file p"},
         {line(kMsgHostRowLabels, "f.csv", "r"), "NOTE: The first column of f.csv has no name, as R's write.csv writes its row names: it is read as the row labels, the character variable r."},
+        {line(kMsgHostIndexLabels, 2, "f.csv", "r"), "NOTE: Column 2 of f.csv has no name, as pandas' to_csv writes the unnamed level of a row index (df.groupby(...).cov()): it is read as the row labels, the character variable r."},
         {line(kMsgHostTooManyVariables, "line 1 of w.csv", big, 32767), "line 1 of w.csv: the data set has 5000000000 variables, more than the 32767 a data set can have"},
         {line(kMsgHostLooksLikeMatrix, "d", "m", big, "\"d\"", "t"), "WARNING: Data set d looks like a m matrix: its first column names its rows after its numeric variables, and its numbers are symmetric. Without a TYPE it is read as raw data, 5000000000 observations; to analyse it as the matrix, write data=\"d\"(type=t) and give the number of observations with the PROC option NOBS=."},
         {line(kMsgHostCovariance), "covariance"},
