@@ -494,6 +494,12 @@ TEST(MomentData, EachByGroupMatchesItsRowsByTheirNames) {
         expect_same_fit(fit_of(r, 3, g), fit_of(r, 2, g), 1e-8, "unnamed, school " + std::to_string(g + 1));
     }
     EXPECT_FALSE(has_message(r, 1, 230, 10));
+    // Without a TYPE its rows are observations: a WARNING says what they
+    // look like and how to read them.
+    const auto raw = run_velix("proc velix data='" + dir + "/unnamed.csv'" + tail, {});
+    EXPECT_NE(raw.log.find("looks like 2 covariance matrices, one after another: column 2 names their rows"),
+              std::string::npos)
+        << raw.log;
 }
 
 TEST(MomentData, RowsTakenInOrderThatGiveAnElementTwoValuesAreAnError) {
