@@ -3,7 +3,6 @@
 // write, or else taken in order), with optional MEAN, STD, USTD, N and
 // SUMWGT rows.  The matrix is analysed as it is given.
 #include <algorithm>
-#include <cctype>
 #include <cmath>
 #include <cstring>
 #include <vector>
@@ -80,18 +79,14 @@ void bind_row_names(const DataView& dv, RowNames* rn) {
     rn->text = rn->cell;
 }
 
-// The analysis variable that the row name text[32] names, in any case; -1
-// when none does.
+// The analysis variable that the row name text[32] names (compared as
+// written, without its trailing blanks); -1 when none does.
 int32_t named_row(const char* text, const std::vector<velix::detail::ReadVariable>& vars) {
     const int32_t len = wzstrip(text, 32);
     for (size_t k = 0; k < vars.size(); ++k) {
         const NameRecord& nm = vars[k].name;
-        if (wzstrip(nm.text, nm.length) != len) continue;
-        int32_t i = 0;
-        while (i < len && std::toupper(static_cast<unsigned char>(nm.text[i])) ==
-                              std::toupper(static_cast<unsigned char>(text[i])))
-            ++i;
-        if (i == len) return static_cast<int32_t>(k);
+        if (wzstrip(nm.text, nm.length) == len && std::memcmp(nm.text, text, static_cast<size_t>(len)) == 0)
+            return static_cast<int32_t>(k);
     }
     return -1;
 }
