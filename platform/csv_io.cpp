@@ -541,7 +541,8 @@ struct CsvHeader {
     std::map<std::string, int32_t> charLengths;  // upper-case name -> length
     bool haveChar = false;
     std::vector<std::string> names;
-    bool rowLabels = false;  // the first column had no name
+    bool rowLabels = false;  // a column had no name: the row labels
+    size_t rowLabelColumn = 0;
     int64_t namesLine = 0;
     std::string file;        // the file's name without its folder; empty for a text
 
@@ -615,9 +616,12 @@ std::string split_error(bool open) {
     return open ? ": a quote is not closed" : ": something other than a comma follows a closing quote";
 }
 
-// The variable names of the names line; false with *error.  An empty
-// first name (R's write.csv writes "" above its row names) names the row
-// labels, unless a CHAR line says what the file's variables are.
+// The variable names of the names line; false with *error.  One empty
+// name before the last names the row labels, unless a CHAR line says what
+// the file's variables are: R's write.csv writes "" above its row names in
+// the first column, and pandas' to_csv leaves the unnamed level of a row
+// index without a name after the named ones (df.groupby("school").cov()
+// writes "school,,x1,...").
 bool read_names(std::string_view line, int64_t lineNo, CsvHeader* h, std::string* error) {
     Fields f;
     if (const Split s = split_record(line, &f); s != Split::kRecord) {
@@ -651,9 +655,11 @@ bool read_names(std::string_view line, int64_t lineNo, CsvHeader* h, std::string
     std::set<std::string> seen;
     for (std::string_view view : f.views) {
         std::string n = trim(std::string(view));
-        if (n.empty() && h->names.empty() && !h->haveChar) {
+        const bool beforeLast = h->names.empty() || h->names.size() + 1 < f.views.size();
+        if (n.empty() && !h->rowLabels && !h->haveChar && beforeLast) {
             n = kRowLabelsName;
             h->rowLabels = true;
+            h->rowLabelColumn = h->names.size();
         }
         if (n.empty()) {
             *error = h->line(lineNo) + ": a variable has no name";
@@ -1096,6 +1102,7 @@ bool csv_scan(std::unique_ptr<LineSource> source, size_t holdLimit, const std::v
     h.file = file_name_of(data->path);
     if (!read_header(source.get(), data, &h, error)) return false;
     data->rowLabels = h.rowLabels;
+    data->rowLabelColumn = h.rowLabelColumn;
     data->firstOffset = source->offset();
     const size_t nv = h.names.size();
     data->variables.clear();
@@ -1114,8 +1121,9 @@ bool csv_scan(std::unique_ptr<LineSource> source, size_t holdLimit, const std::v
         c.var = &data->variables[k];
         c.var->name = h.names[k];
         c.upperName = upper(h.names[k]);
-        const bool character = h.haveChar ? h.charLengths.count(c.upperName) > 0
-                                          : is_name_variable(c.upperName) || (k == 0 && h.rowLabels);
+        const bool labels = h.rowLabels && k == h.rowLabelColumn;
+        const bool character =
+            h.haveChar ? h.charLengths.count(c.upperName) > 0 : is_name_variable(c.upperName) || labels;
         scan.character[k] = character ? 1 : 0;
         c.var->length = h.haveChar && character ? h.charLengths.at(c.upperName) : 8;
     }

@@ -359,28 +359,34 @@ bool write_file(HostDataSet* data, OutputFile* file, const std::string& tag) {
 
 // Whether a data set without a TYPE holds a square symmetric matrix whose
 // first, character, column names its rows after its numeric variables, as
-// R's write.csv(cov(d)) writes one: kCovariance, kCorrelation (a unit
-// diagonal) or kNoMatrix.  Read as raw data, such a file fits a model to
-// its rows as observations without a word.
+// R's write.csv(cov(d)) writes one, or one such matrix after another with
+// their row labels after the columns of their group, as pandas'
+// df.groupby(...).cov().to_csv() writes them: kCovariance, kCorrelation (a
+// unit diagonal) or kNoMatrix.  Read as raw data, such a file fits a model
+// to its rows as observations without a word.
 enum class MatrixLook { kNoMatrix, kCovariance, kCorrelation };
 MatrixLook matrix_look(HostDataSet* d) {
     // Its upper triangle is held to compare with the rows that follow; a
     // matrix of more variables than any model fits is not looked at.
     constexpr size_t kMostOrder = 500;
-    const size_t n = d->variables.size() - 1;
-    if (n < 2 || n > kMostOrder || !d->variables[0].character || d->nObs != static_cast<int64_t>(n))
+    const size_t labels = d->rowLabels ? d->rowLabelColumn : 0;
+    const size_t n = d->variables.size() - 1 - labels;
+    const auto rows = static_cast<int64_t>(n);
+    if (n < 2 || n > kMostOrder || !d->variables[labels].character || d->nObs < rows ||
+        d->nObs % rows != 0 || (labels == 0 && d->nObs != rows))
         return MatrixLook::kNoMatrix;
-    for (size_t k = 1; k <= n; ++k)
+    for (size_t k = labels + 1; k <= labels + n; ++k)
         if (d->variables[k].character) return MatrixLook::kNoMatrix;
     // Symmetric to the digits a writer keeps (R writes 15).
     const auto same = [](double a, double b) { return std::fabs(a - b) <= 1e-12 * std::max(std::fabs(a), std::fabs(b)); };
     std::vector<double> upperPart(n * n);
     bool symmetric = true, unitDiagonal = true;
     RowPosition at = first_position(d), after;
-    for (size_t i = 0; symmetric && i < n && load_row(d, at, &after); ++i, at = after) {
-        symmetric = upper(loaded_text(d, 0)) == upper(d->variables[i + 1].name);
+    for (int64_t o = 0; symmetric && o < d->nObs && load_row(d, at, &after); ++o, at = after) {
+        const size_t i = static_cast<size_t>(o % rows);
+        symmetric = upper(loaded_text(d, static_cast<int>(labels))) == upper(d->variables[labels + 1 + i].name);
         for (size_t j = 0; symmetric && j < n; ++j) {
-            const double x = loaded_number(d, static_cast<int>(j + 1));
+            const double x = loaded_number(d, static_cast<int>(labels + 1 + j));
             symmetric = !host_is_missing(x) && std::isfinite(x) && (j <= i || (upperPart[i * n + j] = x, true)) &&
                         (j >= i || same(x, upperPart[j * n + i]));
             unitDiagonal = unitDiagonal && (j != i || same(x, 1.0));
@@ -399,9 +405,16 @@ void warn_of_matrix(HostDataSet* d, bool quoted) {
     if (look == MatrixLook::kNoMatrix) return;
     const bool corr = look == MatrixLook::kCorrelation;
     const std::string written = quoted ? "\"" + d->name + "\"" : d->name;
-    write_log(format_message(kMsgHost, kMsgHostLooksLikeMatrix, d->name.c_str(),
-                             format_message(kMsgHost, corr ? kMsgHostCorrelation : kMsgHostCovariance).c_str(),
-                             d->nObs, written.c_str(), corr ? "corr" : "cov"));
+    const std::string kind = format_message(kMsgHost, corr ? kMsgHostCorrelation : kMsgHostCovariance);
+    if (d->rowLabels && d->rowLabelColumn > 0) {
+        const auto order = static_cast<int64_t>(d->variables.size() - 1 - d->rowLabelColumn);
+        write_log(format_message(kMsgHost, kMsgHostLooksLikeMatrices, d->name.c_str(), d->nObs / order, kind.c_str(),
+                                 static_cast<int32_t>(d->rowLabelColumn + 1), d->nObs, written.c_str(),
+                                 corr ? "corr" : "cov"));
+        return;
+    }
+    write_log(format_message(kMsgHost, kMsgHostLooksLikeMatrix, d->name.c_str(), kind.c_str(), d->nObs,
+                             written.c_str(), corr ? "corr" : "cov"));
 }
 
 // The _TYPE_ values of the rows of a moment data set: its statistic rows
@@ -669,9 +682,12 @@ HostDataSet* dataset_open_input(const std::string& name, bool quoted,
         *error = "Data set " + name + " (" + data->path + ") cannot be read: " + why + ".";
         return nullptr;
     }
-    if (data->rowLabels)
+    if (data->rowLabels && data->rowLabelColumn == 0)
         write_log(format_message(kMsgHost, kMsgHostRowLabels, file_name_of(data->path).c_str(),
                                  kRowLabelsName));
+    else if (data->rowLabels)
+        write_log(format_message(kMsgHost, kMsgHostIndexLabels, static_cast<int32_t>(data->rowLabelColumn + 1),
+                                 file_name_of(data->path).c_str(), kRowLabelsName));
     if (options.type.empty() && !data->type.empty() && !known_type(data->type)) {
         *error = "Data set " + name + " (" + data->path + ") cannot be read: " +
                  format_message(kMsgHost, kMsgHostUnknownType, ("its # TYPE= line gives TYPE=" + data->type).c_str(),
@@ -1034,8 +1050,9 @@ int32_t xbyvars(HostDataSet* data, int32_t count) {
     if (!data) return kDsBadHandle;
     if (count < 0 || static_cast<size_t>(count) > data->variables.size()) return kDsBadArgument;
     std::vector<std::string> names;
-    for (int32_t k = data->rowLabels ? 1 : 0; k < count; ++k)
-        names.push_back(data->variables[static_cast<size_t>(k)].name);
+    for (int32_t k = 0; k < count; ++k)
+        if (!data->rowLabels || static_cast<size_t>(k) != data->rowLabelColumn)
+            names.push_back(data->variables[static_cast<size_t>(k)].name);
     velix::platform::apply_by(data, names, true);
     return 0;
 }

@@ -211,7 +211,8 @@ struct HostDataSet {
     std::string role;        // as DataSetOptions::role
     std::string label;
     std::vector<velix::platform::DataSetVariable> variables;
-    bool rowLabels = false;  // the file's first column had no name: its row labels (kRowLabelsName)
+    bool rowLabels = false;  // a column of the file had no name: its row labels (kRowLabelsName)
+    size_t rowLabelColumn = 0;  // that column, from 0 (R writes it first, pandas after its index levels)
     // The first line before the names that starts with '#' and is no
     // "KEY=VALUE" attribute, and its number; empty when there is none.
     std::string commentLine;

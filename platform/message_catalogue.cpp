@@ -206,6 +206,10 @@ const MessageRow kMessageCatalogue[] = {
     {kMsgHost, 134, "the %s file %s"},
     {kMsgHost, 135, "%s data set %s (%s) of step %i"},
     {kMsgHost, 136, "the program file %s"},
+    // 100/140: the column's number, the file and the name the column is given.
+    {kMsgHost, 140, "NOTE: Column %d of %s has no name, as pandas' to_csv writes the unnamed level of a row index (df.groupby(...).cov()): it is read as the row labels, the character variable %s."},
+    // 100/141: data set, count, kind, the labels' column, observations, the name to write and the TYPE.
+    {kMsgHost, 141, "WARNING: Data set %s looks like %ld %s matrices, one after another: column %d names their rows after its numeric variables, and their numbers are symmetric. Without a TYPE it is read as raw data, %ld observations; to analyse them as the matrices, write data=%s(type=%s), a BY statement of the columns before it, and give the number of observations with the PROC option NOBS=."},
 
     // BY-group synchronisation: name and label (" (label)", or empty) of
     // DATA=, then of the other data set.

@@ -237,6 +237,12 @@ constexpr int32_t kMsgHostCommandFileRole = 134;
 constexpr int32_t kMsgHostDataSetRole = 135;
 // the program file %s
 constexpr int32_t kMsgHostProgramFileRole = 136;
+// NOTE: Column %d of %s has no name, as pandas' to_csv writes the unnamed level of a row index
+// (df.groupby(...).cov()): it is read as the row labels, the character variable %s.
+constexpr int32_t kMsgHostIndexLabels = 140;
+// WARNING: Data set %s looks like %ld %s matrices, one after another: column %d names their rows ...
+// write data=%s(type=%s), a BY statement of the columns before it, ... NOBS=.
+constexpr int32_t kMsgHostLooksLikeMatrices = 141;
 
 // ---- BY-group synchronisation of two data sets (kMsgSync) ----
 // WARNING: The BY groups of data set %s%s do not match those of data set %s%s.

@@ -232,6 +232,12 @@ std::vector<ReadVariable> read_variables(const ProcContext* ctx);
 // moments without them).
 bool partials_given(const double* matrix, const std::vector<ReadVariable>& vars, int32_t nAnalysis);
 
+// The variable that names the matrix rows (of _TYPE_ dataType, or every
+// row that is no MEAN, STD, USTD, N or SUMWGT row) of the current BY group
+// of a data set without _NAME_: the row names that R's write.csv(cov(d))
+// and pandas' to_csv() write; 0 when no character variable serves.
+int16_t row_name_column(HostDataSet* data, int16_t typeVar, const char* dataType);
+
 // An N row of a moment data set, row[count], read into *n by the rule of
 // the N rows (the smallest value given; missing when none is) with what is
 // wrong in it named: a second N row (*n given on entry), a value that is

@@ -626,6 +626,12 @@ void divide(const std::vector<double>& c, const std::vector<double>& groupMeans,
 
 }  // namespace
 
+int16_t velix::detail::row_name_column(HostDataSet* data, int16_t typeVar, const char* dataType) {
+    MomentKind kind;
+    kind.dataType = kind.rowType = dataType;
+    return row_name_variable(data, typeVar, kind);
+}
+
 bool velix::detail::read_n_row(const double* row, int32_t count, bool quiet, double* n, bool* conflict) {
     const std::vector<double> v(row, row + count);
     for (double x : v)

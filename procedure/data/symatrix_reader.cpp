@@ -1,6 +1,7 @@
 // cosfico: the reader of a TYPE=SYMATRIX DATA=: a symmetric matrix given
-// row by row (rows named by _NAME_ or taken in order), with optional MEAN,
-// STD, USTD, N and SUMWGT rows.  The matrix is analysed as it is given.
+// row by row (rows named by _NAME_, by the row names that R and pandas
+// write, or else taken in order), with optional MEAN, STD, USTD, N and
+// SUMWGT rows.  The matrix is analysed as it is given.
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -47,6 +48,49 @@ double same(const double* values, int32_t count, bool* conflict) {
     return r;
 }
 
+// The names of the matrix rows of a group: _NAME_, which cosfop1 binds
+// to the row record, or, in a data set without it, the row names that R
+// and pandas write, read through a binding of their own.  Without either,
+// text is null and the rows are taken in order.
+struct RowNames {
+    HostBinding* b = nullptr;
+    char cell[32];
+    const char* text = nullptr;  // the current row's name, 32 bytes padded with blanks
+    RowNames() = default;
+    RowNames(const RowNames&) = delete;
+    RowNames& operator=(const RowNames&) = delete;
+    ~RowNames() {
+        if (b) xvgett(b);
+    }
+};
+
+void bind_row_names(const DataView& dv, RowNames* rn) {
+    if (dv.input->nameVar > 0) {
+        rn->text = dv.dataSets->outRow.name.text;
+        return;
+    }
+    HostDataSet* data = dv.dataSets->dataSetHandle[kRoleData];
+    const int16_t var = velix::detail::row_name_column(data, dv.input->typeVar, "SYMATRIX");
+    if (var == 0) return;
+    std::memset(rn->cell, ' ', sizeof rn->cell);
+    xvgeti(data, 1, 0, &rn->b);
+    xvgetd(rn->b, var, 0, rn->cell, sizeof rn->cell, 99, 0, 0);
+    xvgete(rn->b);
+    rn->text = rn->cell;
+}
+
+// The analysis variable that the row name text[32] names (compared as
+// written, without its trailing blanks); -1 when none does.
+int32_t named_row(const char* text, const std::vector<velix::detail::ReadVariable>& vars) {
+    const int32_t len = wzstrip(text, 32);
+    for (size_t k = 0; k < vars.size(); ++k) {
+        const NameRecord& nm = vars[k].name;
+        if (wzstrip(nm.text, nm.length) == len && std::memcmp(nm.text, text, static_cast<size_t>(len)) == 0)
+            return static_cast<int32_t>(k);
+    }
+    return -1;
+}
+
 }  // namespace
 
 int32_t cosfico(ProcContext* ctx, double statedN) {
@@ -68,9 +112,12 @@ int32_t cosfico(ProcContext* ctx, double statedN) {
     double N = missing, sumw = missing;
     int32_t order = 0;
     bool asymmetryNoted = false;
+    RowNames rowNames;
+    bind_row_names(dv, &rowNames);
     xbyrwnd(dv.dataSets->dataSetHandle[kRoleData], kRewindGroup);
     std::memset(dv.dataSets->outRow.type, ' ', 8);
     while (cos_read_row(dv.ctx, kRoleData)) {
+        if (rowNames.b) xyvget(rowNames.b, 0);
         char type[8];
         wztxxlt(2, dv.dataSets->outRow.type, type, 8);
         const double* v = dv.cells->rowValues;
@@ -90,13 +137,8 @@ int32_t cosfico(ProcContext* ctx, double statedN) {
             if (conflict) xpmlog(kMsgProc, kMsgSymatrixSumwgtConflict);
         } else if (dv.input->typeVar == 0 || type_is(type, "SYMATRIX")) {
             int32_t r = -1;
-            if (dv.input->nameVar > 0) {
-                const int32_t len = wzstrip(dv.dataSets->outRow.name.text, 32);
-                for (int32_t k = 0; k < n && r < 0; ++k) {
-                    const NameRecord& nm = vars[k].name;
-                    if (wzstrip(nm.text, nm.length) == len && std::memcmp(nm.text, dv.dataSets->outRow.name.text, len) == 0)
-                        r = k;
-                }
+            if (rowNames.text) {
+                r = named_row(rowNames.text, vars);
                 if (r < 0) continue;
             } else {
                 if (order >= n) {

@@ -204,7 +204,18 @@ TEST(CsvRead, AnUnnamedFirstColumnHoldsRowLabels) {
         EXPECT_EQ(var(d, "x").numbers[1], 4.0);
         EXPECT_EQ(velix::test::csv_round_trip_fault(text), "");
     }
+    // pandas' to_csv leaves the unnamed level of a row index without a
+    // name after its named levels (df.groupby("g").cov()): the row labels.
+    HostDataSet grouped;
+    std::string error;
+    ASSERT_TRUE(csv_read("g,,x\n1,x,3\n", &grouped, &error)) << error;
+    ASSERT_EQ(grouped.variables.size(), 3u);
+    EXPECT_TRUE(grouped.rowLabels && grouped.rowLabelColumn == 1);
+    EXPECT_EQ(grouped.variables[1].name, velix::platform::kRowLabelsName);
+    EXPECT_TRUE(grouped.variables[1].character && !grouped.variables[0].character);
+    // A last name, a second or one a CHAR line rules out names no labels.
     EXPECT_EQ(textError_of("x,\n1,2\n"), "line 1: a variable has no name");
+    EXPECT_EQ(textError_of(",,x\n1,2,3\n"), "line 1: a variable has no name");
     EXPECT_EQ(textError_of("# CHAR=x:1\n,x\n1,2\n"), "line 2: a variable has no name");
 }
 

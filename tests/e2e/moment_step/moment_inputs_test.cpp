@@ -417,9 +417,10 @@ TEST(MomentData, MatrixRowsAreMatchedToTheVariablesByTheirNames) {
     // and R's crossprod with an Intercept column (hs_sscp_r.csv, TYPE=SSCP,
     // N its Intercept element) have rows named after the variables: they
     // are matched by those names, in another VAR order and for 5 of the 6
-    // columns, with no WARNING about _TYPE_ or _NAME_.  Each gives the fit
-    // of the raw data, the two factors lavaan's chi-square of the matrix
-    // (r_matrices.R: 24.2803708).
+    // columns, with no WARNING about _TYPE_ or _NAME_; so is the R file read
+    // as TYPE=SYMATRIX, analysed as given.  Each gives the fit of the raw
+    // data, the two factors lavaan's chi-square of the matrix (r_matrices.R:
+    // 24.2803708).
     const std::string dir = scratch_dir("mi_named_rows");
     std::string pandas = read_text(data_path("hs_cov_r.csv"));
     pandas.replace(0, 2, "variable");
@@ -428,7 +429,7 @@ TEST(MomentData, MatrixRowsAreMatchedToTheVariablesByTheirNames) {
     const std::string oneFactor = "proc velix method=ml covariance data=";
     std::string program = two_factors("hs") + oneFactor + "hs;\n" + one_factor(five) + "run;\n";
     std::vector<std::string> inputs = {"hs_cov_r(type=cov) nobs=301", "'" + dir + "/pandas.csv'(type=cov) nobs=301",
-                                       "hs_sscp_r(type=sscp)"};
+                                       "hs_sscp_r(type=sscp)", "hs_cov_r(type=symatrix) nobs=301"};
     for (const std::string& data : inputs)
         program += two_factors(data, "var x4 x1 x5 x2 x6 x3;\n") + oneFactor + data + ";\n" + one_factor(five) +
                    "run;\n";
@@ -447,11 +448,23 @@ TEST(MomentData, EachByGroupMatchesItsRowsByTheirNames) {
     // pandas' df.groupby("school").cov().reset_index().to_csv(index=False)
     // names the rows in its second column (level_1): each school's rows,
     // here with N rows and in reverse order, give the fit of its raw data.
+    // Without reset_index() that column has no name ("school,,x1,...");
+    // these rows, without _TYPE_ and N rows, fit under NOBS= as they do
+    // with the column named.
     const std::vector<Data> school = schools();
     const std::string dir = scratch_dir("mi_named_rows_by");
     std::ofstream out(dir + "/by.csv");
+    std::ofstream unnamed(dir + "/unnamed.csv"), named(dir + "/named.csv");
     std::string header = moment_header(school[0], "COV", "school,");
     out << header.replace(header.find("_NAME_"), 6, "level_1");
+    unnamed << "school,";
+    named << "school,level_1";
+    for (const std::string& v : school[0].names) {
+        unnamed << "," << v;
+        named << "," << v;
+    }
+    unnamed << "\n";
+    named << "\n";
     for (size_t g = 0; g < 2; ++g) {
         const std::string lead = std::to_string(g + 1) + ",";
         std::istringstream rows(moment_rows(school[g], "COV", lead));
@@ -461,15 +474,32 @@ TEST(MomentData, EachByGroupMatchesItsRowsByTheirNames) {
         for (size_t j = 0; j < school[g].p(); ++j) out << "," << school[g].rows.size();
         out << "\n";
         for (auto it = lines.rbegin(); it != lines.rend(); ++it) out << *it << "\n";
+        for (const std::string& line : lines)
+            if (line.compare(lead.size(), 4, "COV,") == 0) {
+                unnamed << lead << line.substr(lead.size() + 4) << "\n";
+                named << lead << line.substr(lead.size() + 4) << "\n";
+            }
     }
     out.close();
+    unnamed.close();
+    named.close();
     const std::string tail = std::string(" method=ml covariance;\n") + kHsModel + "by school;\nrun;\n";
-    const auto r = run_velix("proc velix data=hs_by" + tail + "proc velix data='" + dir + "/by.csv'" + tail,
+    const auto r = run_velix("proc velix data=hs_by" + tail + "proc velix data='" + dir + "/by.csv'" + tail +
+                                 "proc velix nobs=150 data='" + dir + "/named.csv'(type=cov)" + tail +
+                                 "proc velix nobs=150 data='" + dir + "/unnamed.csv'(type=cov)" + tail,
                              {"hs_by.csv"});
     ASSERT_EQ(r.exitStatus, 0) << r.log;
-    for (size_t g = 0; g < 2; ++g)
+    for (size_t g = 0; g < 2; ++g) {
         expect_same_fit(fit_of(r, 1, g), fit_of(r, 0, g), 1e-8, "school " + std::to_string(g + 1));
+        expect_same_fit(fit_of(r, 3, g), fit_of(r, 2, g), 1e-8, "unnamed, school " + std::to_string(g + 1));
+    }
     EXPECT_FALSE(has_message(r, 1, 230, 10));
+    // Without a TYPE its rows are observations: a WARNING says what they
+    // look like and how to read them.
+    const auto raw = run_velix("proc velix data='" + dir + "/unnamed.csv'" + tail, {});
+    EXPECT_NE(raw.log.find("looks like 2 covariance matrices, one after another: column 2 names their rows"),
+              std::string::npos)
+        << raw.log;
 }
 
 TEST(MomentData, RowsTakenInOrderThatGiveAnElementTwoValuesAreAnError) {
