@@ -136,6 +136,12 @@ void cosfop1(ProcContext* ctx);
 void cosfop2(ProcContext* ctx);
 void cosfop3(ProcContext* ctx);
 
+// Whether `name` is one that the model readers give to a covariance of
+// the exogenous manifest variables that no statement gives: "_Exo" (any
+// case) and a number.  An INEST= data set may lack such a parameter (an
+// ML run's OUTEST= has none): it then starts at the sample value.
+bool generated_exogenous_name(const NameRecord& name);
+
 // Logs that variable `number` of `data`, named `name`, is not numeric,
 // with the value that made it character when the host knows it.
 void log_not_numeric(HostDataSet* data, int32_t number, const char* name);

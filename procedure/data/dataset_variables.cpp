@@ -9,6 +9,7 @@
 //   a variable that is absent or of the wrong type: its message, the error
 //   level, and the rest of that data set is not bound; end the list
 #include <algorithm>
+#include <cctype>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -197,6 +198,21 @@ struct OutputList {
     }
 };
 
+}  // namespace
+
+bool generated_exogenous_name(const NameRecord& name) {
+    static const char prefix[] = "_EXO";
+    const int32_t len = name.length;
+    if (len <= 4) return false;
+    for (int32_t i = 0; i < 4; ++i)
+        if (std::toupper(static_cast<unsigned char>(name.text[i])) != prefix[i]) return false;
+    for (int32_t i = 4; i < len && name.text[i] != ' '; ++i)
+        if (std::isdigit(static_cast<unsigned char>(name.text[i])) == 0) return false;
+    return true;
+}
+
+namespace {
+
 void set_type_and_label(HostDataSet* out, const char* type) {
     char t[8];
     std::memset(t, ' ', 8);
@@ -363,7 +379,7 @@ void cosfop2(ProcContext* ctx) {
         }
         for (int32_t i = 0; i < dv.sizes->nParmFree && nlp->param.paramNames && nlp->param.paramRow; ++i) {
             const NameRecord& n = nlp->param.paramNames[i];
-            list.bind(n.text, n.length, &nlp->param.paramRow[i], false, 8);
+            list.bind(n.text, n.length, &nlp->param.paramRow[i], false, 8, generated_exogenous_name(n));
         }
         xvsele(dv.dataSets->dataSetHandle[kRoleInest]);
         xvgete(list.binding);

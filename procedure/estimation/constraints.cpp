@@ -354,14 +354,27 @@ InestRows read_inest_rows(ProcContext* ctx, const NlpProblem* nlp) {
     con_point(file, 0);
     ConRow c(n, nStmt);
     const double* row = nlp->param.paramRow;
+    // A parameter of the exogenous block that the data set lacks has no
+    // cell of its own (an ML run's OUTEST= as INEST= of WLS): it says nothing.
+    std::vector<int32_t> absent;
+    for (int32_t j = 0; j < n; ++j) {
+        const NameRecord& name = nlp->param.paramNames[j];
+        int16_t number = 0;
+        if (generated_exogenous_name(name) &&
+            (xvfind(ctx->dataSets.dataSetHandle[kRoleInest], name.text, name.length, &number, 0) != 0 || number == 0))
+            absent.push_back(j);
+    }
     while (cos_read_row(ctx, kRoleInest)) {
         if (type_is(ctx, "PARMS")) {
             r.start.assign(row, row + n);
+            for (int32_t j : absent) r.start[static_cast<size_t>(j)] = missing;
             for (int32_t k = 0; k < nStmt; ++k) r.stmtValues[static_cast<size_t>(k)] = ctx->program.stmtVars[k].cell;
         } else if (type_is(ctx, "UPPERBD")) {
             r.upper.assign(row, row + n);
+            for (int32_t j : absent) r.upper[static_cast<size_t>(j)] = missing;
         } else if (type_is(ctx, "LOWERBD")) {
             r.lower.assign(row, row + n);
+            for (int32_t j : absent) r.lower[static_cast<size_t>(j)] = missing;
         } else if (type_is(ctx, "EQ") || type_is(ctx, "GE") || type_is(ctx, "LE")) {
             // A row without a right-hand side says nothing; a missing
             // coefficient is 0.
@@ -369,6 +382,7 @@ InestRows read_inest_rows(ProcContext* ctx, const NlpProblem* nlp) {
             c.code = type_is(ctx, "EQ") ? kConEq : type_is(ctx, "LE") ? kConLe : kConGe;
             c.rhs = ctx->cells.rhsCell;
             for (int32_t j = 0; j < n; ++j) c.a[static_cast<size_t>(j)] = wzmis(row[j]) ? 0.0 : row[j];
+            for (int32_t j : absent) c.a[static_cast<size_t>(j)] = 0.0;
             for (int32_t k = 0; k < nStmt; ++k) c.stmt[static_cast<size_t>(k)] = ctx->program.stmtVars[k].cell;
             c.write(file);
             ++r.nRows;

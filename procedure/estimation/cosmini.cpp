@@ -16,7 +16,6 @@
 //   usable (status >= 0, or <= -5 but not -10 or -11):
 //       covariance of the estimates, active constraints, degrees of freedom
 //       result printers
-#include <cctype>
 #include <cstring>
 #include <vector>
 
@@ -190,7 +189,7 @@ public:
         if (!ctx->readers.exoBlockGenerated || nStages < 2 || stage != 0) return;
         hasBounds_ = nlp->shape.hasBounds;
         for (int32_t j = 0; j < nlp->shape.nParams; ++j) {
-            if (!generated_exogenous(nlp->param.paramNames[j])) continue;
+            if (!generated_exogenous_name(nlp->param.paramNames[j])) continue;
             held_.push_back({j, nlp->param.lower[j], nlp->param.upper[j]});
             nlp->param.lower[j] = nlp->param.upper[j] = nlp->param.x[j];
             nlp->shape.hasBounds = 1;
@@ -211,17 +210,6 @@ private:
         int32_t param;
         double lower, upper;
     };
-    // "_Exo" (any case) and a number: the readers' names for the block.
-    static bool generated_exogenous(const NameRecord& name) {
-        static const char prefix[] = "_EXO";
-        const int32_t len = name.length;
-        if (len <= 4) return false;
-        for (int32_t i = 0; i < 4; ++i)
-            if (std::toupper(static_cast<unsigned char>(name.text[i])) != prefix[i]) return false;
-        for (int32_t i = 4; i < len && name.text[i] != ' '; ++i)
-            if (std::isdigit(static_cast<unsigned char>(name.text[i])) == 0) return false;
-        return true;
-    }
     NlpProblem* nlp_;
     int32_t hasBounds_ = 0;
     std::vector<Held> held_;

@@ -15,9 +15,9 @@
 // chi-squares and standardized residuals times the ratio of the
 // multipliers, N F against (N - 1) F (the residuals by ML and GLS); its
 // predicted covariances, latent moments, scores and determination.  The programs run at the default
-// stopping criteria; the tolerances are what those leave.  Under GLS and
-// ULS the independence model, GFI and AGFI, and under ML the average
-// residuals, are compared with their formulas computed here from the data
+// stopping criteria; the tolerances are what those leave.  Under GLS the
+// independence model (ULS and DWLS print none), under GLS and ULS GFI and
+// AGFI, and under ML the average residuals, are compared with their formulas computed here from the data
 // and the fitted moments; under WLS with R's minimum of the same
 // discrepancy and its GFI and AGFI.
 #include <gtest/gtest.h>

@@ -10,6 +10,9 @@
 # 2. A WLS path model of FacialBurns (N = 77, the exogenous block
 #    estimated: fixed.x = FALSE): its estimates, which the test gives as
 #    start values, and its chi-square, the fit at that point.
+# 3. A WLS path model of iris (the four measures renamed SL SW PL PW, the
+#    exogenous block estimated): its chi-square, which WLS reaches from
+#    the start of an ML fit.
 library(lavaan)
 library(nlme)
 
@@ -22,6 +25,8 @@ write.csv(orthodont, "tests/fixtures/orthodont.csv", row.names = FALSE, quote = 
 growth20 <- Demo.growth[, c("t1", "t2", "t3", "t4", "x1", "x2")] + 20
 write.csv(growth20, "tests/fixtures/demo_growth_plus20.csv", row.names = FALSE, quote = FALSE)
 write.csv(FacialBurns, "tests/fixtures/facialburns.csv", row.names = FALSE, quote = FALSE)
+flowers <- setNames(iris[, 1:4], c("SL", "SW", "PL", "PW"))
+write.csv(flowers, "tests/fixtures/iris.csv", row.names = FALSE, quote = FALSE)
 
 curve <- function(y, quadratic) {
   s <- paste0("i =~ ", paste0("1*", y, collapse = " + "),
@@ -55,6 +60,9 @@ burns <- sem("HADS ~ Age + TBSA + RUM
 est <- unclass(coef(burns))
 rows[[length(rows) + 1]] <- data.frame(case = "burns_wls", key = c("chisq", names(est)),
                                        value = c(fitMeasures(burns, "chisq"), est))
+flower_paths <- sem("SL ~ PL + PW
+                     SW ~ PW + SL", flowers, estimator = "WLS", fixed.x = FALSE)
+rows[[length(rows) + 1]] <- data.frame(case = "iris_wls", key = "chisq", value = fitMeasures(flower_paths, "chisq"))
 out <- do.call(rbind, rows)
 out$value <- sprintf("%.15g", out$value)
 write.csv(out, "tests/fixtures/start_values_reference.csv", row.names = FALSE, quote = FALSE)
