@@ -9,7 +9,9 @@
 // with the covariances (and means) of the exogenous observed variables
 // that the model takes at their sample values: they are counted among the
 // estimates, so that var(sigma) is that of the same model with the block
-// named.
+// named (the sample's moments are the block's maximum likelihood
+// estimates); under GLS they are no estimate of the method, and the
+// residuals' variance is that of the estimator with the block fixed.
 #pragma once
 
 #include <cstdint>
@@ -36,8 +38,20 @@ struct CountedEstimates {
     std::vector<double> jac, cov;
 };
 // Fills *out from the Jacobian in view's store and V; an element of the
-// block whose information the free parameters explain is left out.
+// block whose information the free parameters explain is left out.  Under
+// GLS only the free parameters (sample_block_variances takes the block).
 // False when the walk of the derivatives fails.
 bool count_sample_block(const ResultsView& rv, const EvalView& view, const double* V, CountedEstimates* out);
+
+// GLS with the block at its sample values: the estimates are those of the
+// moments with the block fixed at the sample's, so that the residuals are
+// M (s - sigma), M = (I - J A)(I - K P) (K the derivatives of the moments
+// with respect to the block, P the block's moments, A = (J'WJ)^-1 J'W),
+// and var(r) = M var(s) M'.  Adds to w (p*, J kappa V J' already taken
+// from var(s)) the terms of K; jacCentred the free parameters' rows of
+// the Jacobian in the residuals' form, V their packed inverse information.
+// False when the walk of the derivatives fails.
+bool sample_block_variances(const ResultsView& rv, const EvalView& view, const double* jacCentred, const double* V,
+                            double kappa, double nn, double* w);
 
 }  // namespace velix::detail

@@ -380,7 +380,8 @@ std::vector<int32_t> chosen_kinds(const ResultsView& rv) {
 // The asymptotic variances of the residuals (w, p*): the variances of the
 // sample moments under the method's weight less those of the fitted ones,
 // with the exogenous block at its sample values counted among the
-// estimates; for a model with means those of its covariances and means.
+// estimates (under GLS, whose estimates it is not, the estimator's with the
+// block fixed); for a model with means those of its covariances and means.
 bool asymptotic_variances(const ResultsView& rv, double nn, std::vector<double>* w) {
     const ResidualStore& st = *rv.residualStore;
     const EvalView view = eval_view(rv.ctx);
@@ -397,7 +398,7 @@ bool asymptotic_variances(const ResultsView& rv, double nn, std::vector<double>*
                         jac.data());
     residual_asymptotic_variances(terms.data(), nn, jac.data(), counted.cov.data(), results_kappa(rv), counted.q,
                                   pstar, w->data());
-    return true;
+    return sample_block_variances(rv, view, jac.data(), counted.cov.data(), results_kappa(rv), nn, w->data());
 }
 
 // The standardized residuals of a kind into out (p*); false when the kind

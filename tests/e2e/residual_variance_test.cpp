@@ -3,7 +3,9 @@
 // their sample values they are those of the same model with the block
 // named (the maximum likelihood estimates of the block are the sample's),
 // and under GLS and WLS the variance of the sample moment is the one the
-// method's weight describes.  Reference numbers from R's lavaan 0.6.14
+// method's weight describes.  Under GLS the sample's block is no estimate
+// of the method: the residual's variance is that of the estimator with the
+// block fixed, by the delta method.  Reference numbers from R's lavaan 0.6.14
 // (estimates and derivatives of the fitted moments) with the variances
 // computed from their definition (residual_variance_reference.R beside
 // this file, written to tests/fixtures/residual_variance_reference.csv).
@@ -108,6 +110,24 @@ TEST(ResidualVariance, TheSampleBlockIsCountedAsTheNamedBlockIs) {
                 EXPECT_NEAR(residual(named, names.first, names.second), got, kResidualTol * std::fmax(1.0, std::fabs(got)))
                     << key << " with the block named";
             }
+        }
+    }
+}
+
+TEST(ResidualVariance, GlsWithTheSampleBlockTakesTheVarianceOfItsOwnEstimator) {
+    for (const BlockCase& c : kBlockCases) {
+        const std::string name = c.name;
+        if (name != "mimic" && name != "growth_x") continue;
+        SCOPED_TRACE(name);
+        const RunResult r =
+            run(c.data, std::string("method=gls") + c.options, c.vars, replaced(replaced(c.model, "{STD}", ""), "{COV}", ""));
+        ASSERT_EQ(r.exitStatus, 0) << r.log;
+        const std::map<std::string, double> ref = reference_rows("residual_variance_reference.csv", name + "_gls");
+        ASSERT_FALSE(ref.empty());
+        for (const auto& [key, names] : cells(ref)) {
+            const double want = ref.at(key);
+            EXPECT_NEAR(residual(r, names.first, names.second), want, kResidualTol * std::fmax(1.0, std::fabs(want)))
+                << key;
         }
     }
 }
