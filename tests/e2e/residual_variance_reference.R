@@ -148,7 +148,8 @@ put_gls_fixed <- function(case, model, data, xs) {
   block <- with(pt, paste0(lhs, op, rhs)[free > 0 & op == "~~" & lhs %in% xs & rhs %in% xs])
   K <- Delta[, colnames(Delta) %in% block, drop = FALSE]
   J <- Delta[, !colnames(Delta) %in% block, drop = FALSE]
-  P <- t(sapply(colnames(K), function(b) as.numeric(names == b | names == paste(rev(strsplit(b, "~~")[[1]]), collapse = "~~"))))
+  swapped <- function(b) paste(rev(strsplit(b, "~~")[[1]]), collapse = "~~")
+  P <- t(sapply(colnames(K), function(b) as.numeric(names == b | names == swapped(b))))
   gamma <- outer(seq_len(nrow(pairs)), seq_len(nrow(pairs)), Vectorize(function(u, w) {
     i <- pairs[u, 1]; j <- pairs[u, 2]; k <- pairs[w, 1]; l <- pairs[w, 2]
     S[i, k] * S[j, l] + S[i, l] * S[j, k]
@@ -166,6 +167,74 @@ put_gls_fixed <- function(case, model, data, xs) {
 put_gls_fixed("mimic_gls", 'F =~ x4 + x5 + x6
                             F ~ x1 + x2 + x3', hs[, paste0("x", 1:6)], c("x1", "x2", "x3"))
 put_gls_fixed("growth_x_gls", growth_model, growth, c("x1", "x2"))
+
+# The growth curve with means written out: t = L eta + e, eta = alpha + B x
+# + zeta; th = (B by rows, alpha, the error variances, var and covariance
+# of zeta), the covariances (vech, lavaan's order) and then the means.
+growth_moments <- function(th, sxx, mx) {
+  L <- cbind(1, 0:3)
+  B <- matrix(th[1:4], 2, 2, byrow = TRUE)
+  psi <- matrix(c(th[11], th[13], th[13], th[12]), 2)
+  sig <- matrix(0, 6, 6)
+  sig[5:6, 5:6] <- sxx
+  sig[1:4, 1:4] <- L %*% (B %*% sxx %*% t(B) + psi) %*% t(L) + diag(th[7:10])
+  sig[1:4, 5:6] <- L %*% B %*% sxx
+  sig[5:6, 1:4] <- t(sig[1:4, 5:6])
+  list(sigma = sig, mu = c(L %*% (th[5:6] + B %*% mx), mx))
+}
+# The moments: c the covariances (vech) and the means, u the moments about
+# zero with the constant (its own left out); the estimator solves
+# J_u' W_u (u(s) - u(sigma)) = 0, so r = M (c(s) - c(sigma)) with
+# M = I - J_c A_u (D - K_u P) - K_c P, D = du/dc at the sample's means.
+put_gls_growth_means <- function(case) {
+  S <- cov(growth); n <- nrow(growth); xbar <- colMeans(growth); cc <- n / (n - 1)
+  about_zero <- function(sig, mu) rbind(cbind(sig + cc * mu %o% mu, cc * mu), c(cc * mu, cc))
+  Mw <- solve(about_zero(S, xbar)); sxx <- S[5:6, 5:6]; mx <- xbar[5:6]
+  discrepancy <- function(th) { m <- growth_moments(th, sxx, mx)
+    R <- Mw %*% (about_zero(S, xbar) - about_zero(m$sigma, m$mu)); 0.5 * sum(diag(R %*% R)) }
+  th <- nlminb(c(0.5, 0.5, 0.2, 0.2, 0.6, 1, rep(0.5, 5), 0.1, 0.05), discrepancy,
+               control = list(rel.tol = 1e-15, eval.max = 5000, iter.max = 5000))$par
+  th <- optim(th, discrepancy, method = "BFGS", control = list(reltol = 1e-16, maxit = 5000))$par
+  pairs <- which(lower.tri(S, diag = TRUE), arr.ind = TRUE); pairs <- pairs[order(pairs[, 2], pairs[, 1]), ]
+  p7 <- which(lower.tri(diag(7), diag = TRUE), arr.ind = TRUE); p7 <- p7[order(p7[, 2], p7[, 1]), ]
+  p7 <- p7[!(p7[, 1] == 7 & p7[, 2] == 7), ]
+  cen <- function(sig, mu) c(sig[pairs], mu)
+  unc <- function(sig, mu) about_zero(sig, mu)[p7]
+  blockv <- c(sxx[1, 1], sxx[2, 1], sxx[2, 2], mx)
+  mk <- function(th, b) growth_moments(th, matrix(c(b[1], b[2], b[2], b[3]), 2), b[4:5])
+  central <- function(f, at) sapply(seq_along(at), function(i) {
+    h <- 1e-5 * max(1, abs(at[i])); e <- replace(numeric(length(at)), i, h); (f(at + e) - f(at - e)) / (2 * h) })
+  Jc <- central(function(a) { m <- mk(a, blockv); cen(m$sigma, m$mu) }, th)
+  Kc <- central(function(a) { m <- mk(th, a); cen(m$sigma, m$mu) }, blockv)
+  Ju <- central(function(a) { m <- mk(a, blockv); unc(m$sigma, m$mu) }, th)
+  Ku <- central(function(a) { m <- mk(th, a); unc(m$sigma, m$mu) }, blockv)
+  sv <- c(S[pairs], xbar)
+  tosig <- function(v) { sg <- matrix(0, 6, 6); sg[pairs] <- v[1:21]; sg[pairs[, 2:1]] <- v[1:21]; sg }
+  Dm <- central(function(v) unc(tosig(v), v[22:27]), sv)
+  # weight of 0.5 tr((W r)^2) on the packed r (off-diagonal twice)
+  q7 <- nrow(p7)
+  Wu <- outer(seq_len(q7), seq_len(q7), Vectorize(function(u, w) {
+    i <- p7[u, 1]; j <- p7[u, 2]; k <- p7[w, 1]; l <- p7[w, 2]
+    f <- (if (i == j) 1 else 2) * (if (k == l) 1 else 2) / 2
+    f * (Mw[i, k] * Mw[j, l] + Mw[i, l] * Mw[j, k]) / 2 }))
+  q <- 21
+  P <- matrix(0, 5, 27)
+  P[cbind(1:5, c(which(pairs[, 1] == 5 & pairs[, 2] == 5), which(pairs[, 1] == 6 & pairs[, 2] == 5),
+                 which(pairs[, 1] == 6 & pairs[, 2] == 6), q + 5, q + 6))] <- 1
+  gamma <- matrix(0, 27, 27)
+  gamma[1:q, 1:q] <- outer(seq_len(q), seq_len(q), Vectorize(function(u, w) {
+    i <- pairs[u, 1]; j <- pairs[u, 2]; k <- pairs[w, 1]; l <- pairs[w, 2]
+    S[i, k] * S[j, l] + S[i, l] * S[j, k] })) / (n - 1)
+  gamma[q + 1:6, q + 1:6] <- S / n
+  Au <- solve(t(Ju) %*% Wu %*% Ju, t(Ju) %*% Wu)
+  M <- diag(27) - Jc %*% Au %*% (Dm - Ku %*% P) - Kc %*% P
+  v <- diag(M %*% gamma %*% t(M))
+  r <- sv - { m <- mk(th, blockv); cen(m$sigma, m$mu) }
+  keys <- c(paste0("ares_", colnames(S)[pairs[, 1]], "_", colnames(S)[pairs[, 2]]),
+            paste0("ares_", colnames(S), "_mean"))
+  for (u in seq_along(r)) put(case, keys[u], if (abs(r[u]) < 1e-6) 0 else r[u] / sqrt(v[u]))
+}
+put_gls_growth_means("growth_x_gls_means")
 
 out <- do.call(rbind, rows)
 write.csv(out, file.path(fixtures, "residual_variance_reference.csv"), row.names = FALSE, quote = FALSE)
