@@ -31,7 +31,18 @@
 #   var(r) = M Gamma M' / (N - 1).  lavaan's own residuals(type =
 #   "standardized") of these fits agree to within about 3% (a variance
 #   of its own making, not reproduced here), e.g. (t4, x2) -1.7359
-#   against -1.7217 here.
+#   against -1.7217 here;
+# - the same for the growth curve with means (growth_x_gls_means): GLS
+#   weighs the moments about zero M (the constant's moment c = N / (N - 1))
+#   by M^-1, where lavaan's GLS with means weighs the covariances and the
+#   means apart, so the model is written out here and
+#   0.5 tr((M^-1 (M - M(theta)))^2) minimised by nlminb and optim (the
+#   raw residuals are the run's to 4 digits); J and K by central
+#   differences, the estimator linearized on the moments about zero
+#   (A_u = (J_u' W_u J_u)^-1 J_u' W_u, W_u the weight of the packed
+#   moments), Gamma the normal-theory covariance of the covariances and
+#   means, (s_ik s_jl + s_il s_jk) / N and s_ij / (c N): the inverse of the
+#   weight over N, the count the run takes for moments about zero.
 #
 # Keys: case, then ares_a_b (covariance of a and b) or ares_a_mean.
 #   Rscript tests/e2e/residual_variance_reference.R
@@ -224,8 +235,8 @@ put_gls_growth_means <- function(case) {
   gamma <- matrix(0, 27, 27)
   gamma[1:q, 1:q] <- outer(seq_len(q), seq_len(q), Vectorize(function(u, w) {
     i <- pairs[u, 1]; j <- pairs[u, 2]; k <- pairs[w, 1]; l <- pairs[w, 2]
-    S[i, k] * S[j, l] + S[i, l] * S[j, k] })) / (n - 1)
-  gamma[q + 1:6, q + 1:6] <- S / n
+    S[i, k] * S[j, l] + S[i, l] * S[j, k] })) / n
+  gamma[q + 1:6, q + 1:6] <- S / (cc * n)
   Au <- solve(t(Ju) %*% Wu %*% Ju, t(Ju) %*% Wu)
   M <- diag(27) - Jc %*% Au %*% (Dm - Ku %*% P) - Kc %*% P
   v <- diag(M %*% gamma %*% t(M))

@@ -114,10 +114,11 @@ TEST(ResidualVariance, TheSampleBlockIsCountedAsTheNamedBlockIs) {
     }
 }
 
-// With means GLS weighs the moments about zero: var(s) - J V J' takes the
-// information at the fitted means, where the reference linearizes the
-// estimator exactly; the two agree to first order, here within 0.5%.
-constexpr double kMeansGlsTol = 4e-3;
+// With means GLS weighs the moments about zero, and var(s) - J V J' takes
+// V at the fitted means where the reference linearizes the estimator
+// exactly: the two agree to first order, the covariances among the
+// endogenous variables here within 0.4%, the rest within 1e-4.
+constexpr double kMeansGlsTol = 3e-3;
 
 TEST(ResidualVariance, GlsWithTheSampleBlockTakesTheVarianceOfItsOwnEstimator) {
     for (const BlockCase& c : kBlockCases) {
