@@ -17,6 +17,7 @@
 #include <iostream>
 #include <new>
 #include <sstream>
+#include <tuple>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -414,8 +415,10 @@ std::string library_folder(const RunOptions& opts) {
     return parent.empty() ? "." : parent.string();
 }
 
-// Every file of the run in its role: the command's own, the program
-// file and the data sets of its steps.
+// Every file of the run in its role: the command's own (the listing and
+// the log that no option names on standard output and error, where the
+// shell may have put them in a file: `> ost.csv`), the program file and
+// the data sets of its steps.
 std::vector<FileRole> run_file_roles(const RunOptions& opts, const std::string& program) {
     std::vector<FileRole> roles = step_data_set_roles(split_program(program));
     for (const auto& [flag, path] : {std::pair<const char*, const std::string*>{"--log", &opts.logPath},
@@ -424,6 +427,13 @@ std::vector<FileRole> run_file_roles(const RunOptions& opts, const std::string& 
         if (!path->empty())
             roles.push_back({FileRole::kCommandOutput, *path,
                              format_message(kMsgHost, kMsgHostCommandFileRole, flag, path->c_str())});
+    for (const auto& [what, path, stream, fd] :
+         {std::tuple<const char*, const std::string*, const char*, int>{"listing", &opts.listingPath, "standard output",
+                                                                        STDOUT_FILENO},
+          {"log", &opts.logPath, "standard error", STDERR_FILENO}})
+        if (path->empty())
+            roles.push_back({FileRole::kCommandOutput, "", format_message(kMsgHost, kMsgHostStandardStreamRole, what, stream),
+                             fd});
     roles.push_back({FileRole::kProgram, opts.programPath,
                      format_message(kMsgHost, kMsgHostProgramFileRole, opts.programPath.c_str())});
     return roles;
