@@ -403,16 +403,31 @@ struct CommandFiles {
     }
 };
 
+// Whether the folder `folder` is /dev or /proc or lies below them: a
+// folder of devices or of a process's open files, never one of data.
+bool system_folder(const std::filesystem::path& folder) {
+    std::error_code ec;
+    std::filesystem::path real = std::filesystem::canonical(folder, ec);
+    if (ec) real = std::filesystem::absolute(folder, ec).lexically_normal();
+    const std::string text = real.string();
+    for (const std::string top : {"/dev", "/proc"})
+        if (text == top || text.rfind(top + "/", 0) == 0) return true;
+    return false;
+}
+
 // The folder of the data sets named without quotes: --lib, else the
 // program file's folder.  A program that is not a file (`velix <(...)`,
-// /dev/stdin) has no folder of its own, only one of devices: the working
-// folder is its library.
+// a named pipe) or is one of the command's open files (/dev/stdin,
+// /dev/fd/0, /proc/self/fd/0, whatever file the shell gave it) has no
+// folder of its own, only one of devices: the working folder is its
+// library.  A program named through a symbolic link to a file takes the
+// link's folder.
 std::string library_folder(const RunOptions& opts) {
     if (!opts.libraryDir.empty()) return opts.libraryDir;
-    std::error_code ec;
-    if (!std::filesystem::is_regular_file(opts.programPath, ec)) return ".";
     const auto parent = std::filesystem::path(opts.programPath).parent_path();
-    return parent.empty() ? "." : parent.string();
+    const std::filesystem::path folder = parent.empty() ? "." : parent;
+    if (system_folder(folder) || output_place(opts.programPath).kind != OutputPlace::kFile) return ".";
+    return folder.string();
 }
 
 // Every file of the run in its role: the command's own (the listing and

@@ -194,6 +194,30 @@ TEST_F(CommandFiles, AnOutputDataSetNeverTakesTheShellsFileOfTheListingOrTheLog)
     }
 }
 
+TEST_F(CommandFiles, AProgramOnStandardInputTakesTheWorkingFolderAsItsLibrary) {
+    // `velix /dev/stdin < prog.vx`: the name led to a file, whose folder
+    // was then taken as the name's, /dev: data=hs was looked for as
+    // /dev/hs.csv and OUTSTAT= was to be made there (as root it would
+    // have been); /dev/fd/0 and /proc/self/fd/0 gave the descriptor
+    // tables.  The run is an unprivileged user's, in a working folder of
+    // its own with the data.
+    if (::geteuid() == 0) ASSERT_EQ(::chown(dir_.c_str(), velix::test::kNobody, velix::test::kNobody), 0);
+    for (const char* name : {"/dev/stdin", "/dev/fd/0", "/proc/self/fd/0"}) {
+        const int in = ::open(at("program.vx").c_str(), O_RDONLY);
+        const int err = ::open(at("stderr.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        const fs::path here = fs::current_path();
+        fs::current_path(dir_);
+        const pid_t pid = start_velix({"--fixed-time", "0", name}, {.stdinFd = in, .stderrFd = err, .unprivileged = true});
+        fs::current_path(here);
+        ::close(in);
+        ::close(err);
+        const int status = wait_for(pid);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << name << "\n" << read_text(at("stderr.txt"));
+        EXPECT_TRUE(fs::exists(at("ost.csv"))) << name;
+        fs::remove(at("ost.csv"));
+    }
+}
+
 TEST_F(CommandFiles, AStopEndsTheWaitForAReaderOfTheCommandsFiles) {
     // A --listing, --json or --log that names a named pipe no process reads
     // waited in open() for ever: the handlers restart the call, so only
