@@ -144,7 +144,8 @@ TEST_F(CommandFiles, TheDataOfAStepThatCannotRunIsNeverOneOfTheCommandsFiles) {
     // misspelt PROC was left out of the check: the listing, the document
     // or the log replaced or emptied the step's DATA= file, exit status 2.
     // A data set named by a quoted text that is not closed names no file
-    // that can be known: a command file might be it.
+    // that can be known: a command file might be it.  A path without
+    // quotes is an error of the step, and names its file all the same.
     const std::string step = "proc velix data=hs cov outstat=ost;\nfactor n=1;\n";
     const std::vector<std::pair<std::string, std::string>> programs = {
         {step + "x = 1 # 2;\nrun;\n", "One file is named by "},
@@ -152,6 +153,7 @@ TEST_F(CommandFiles, TheDataOfAStepThatCannotRunIsNeverOneOfTheCommandsFiles) {
         {step + "x = 1e999;\nrun;\n", "One file is named by "},
         {"proc velx data=hs cov outstat=ost;\nfactor n=1;\nrun;\n", "One file is named by "},
         {"proc velix outstat=ost\n  data=\"hs.csv cov;\nfactor n=1;\nrun;\n", "The quoted text after DATA= at line 2 is not closed"},
+        {"proc velix data=" + dir_ + "/hs cov outstat=ost;\nfactor n=1;\nrun;\n", "One file is named by "},
     };
     for (const auto& [program, error] : programs) {
         write("typo.vx", program);
@@ -201,7 +203,9 @@ TEST_F(CommandFiles, AProgramOnStandardInputTakesTheWorkingFolderAsItsLibrary) {
     // have been); /dev/fd/0 and /proc/self/fd/0 gave the descriptor
     // tables.  The run is an unprivileged user's, in a working folder of
     // its own with the data.
-    if (::geteuid() == 0) ASSERT_EQ(::chown(dir_.c_str(), velix::test::kNobody, velix::test::kNobody), 0);
+    if (::geteuid() == 0) {
+        ASSERT_EQ(::chown(dir_.c_str(), velix::test::kNobody, velix::test::kNobody), 0);
+    }
     for (const char* name : {"/dev/stdin", "/dev/fd/0", "/proc/self/fd/0"}) {
         const int in = ::open(at("program.vx").c_str(), O_RDONLY);
         const int err = ::open(at("stderr.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
