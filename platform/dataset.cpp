@@ -33,6 +33,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/file_identity.h"
 #include "platform/format.h"
 #include "platform/messages.h"
 #include "platform/output.h"
@@ -545,18 +546,9 @@ bool put_in_place(const std::vector<HostDataSet*>& ready, std::vector<OutputFile
     return false;
 }
 
-// Whether two paths name one file: the same device and inode where both
-// exist (another spelling, a symbolic or a hard link), else the same path
-// made absolute with its links resolved.
-bool same_file(const std::string& a, const std::string& b) {
-    struct stat sa, sb;
-    const bool hasA = ::stat(a.c_str(), &sa) == 0;
-    const bool hasB = ::stat(b.c_str(), &sb) == 0;
-    if (hasA && hasB) return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
-    if (hasA != hasB) return false;
-    std::error_code ec;
-    return std::filesystem::weakly_canonical(a, ec) == std::filesystem::weakly_canonical(b, ec);
-}
+// Whether two paths name one file (file_identity.h): also two names of
+// one file not created yet, which the later rename would make one.
+bool same_file(const std::string& a, const std::string& b) { return file_identity(a).same_as(file_identity(b)); }
 
 bool is_one_of(const std::string& type, const auto& types) {
     return std::any_of(std::begin(types), std::end(types), [&](const char* t) { return type == t; });

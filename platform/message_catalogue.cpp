@@ -210,6 +210,13 @@ const MessageRow kMessageCatalogue[] = {
     {kMsgHost, 140, "NOTE: Column %d of %s has no name, as pandas' to_csv writes the unnamed level of a row index (df.groupby(...).cov()): it is read as the row labels, the character variable %s."},
     // 100/141: data set, count, kind, the labels' column, observations, the name to write and the TYPE.
     {kMsgHost, 141, "WARNING: Data set %s looks like %ld %s matrices, one after another: column %d names their rows after its numeric variables, and their numbers are symmetric. Without a TYPE it is read as raw data, %ld observations; to analyse them as the matrices, write data=%s(type=%s), a BY statement of the columns before it, and give the number of observations with the PROC option NOBS=."},
+    // 100/150: a data set's option and the line of its name, and one of
+    // 134 or 152; 151: 135 for a step that is skipped, with the PROC's
+    // name and its line; 152: the listing or the log, and the standard
+    // stream it goes to.
+    {kMsgHost, 150, "ERROR: The quoted text after %s at line %i is not closed, so the file it names cannot be known and could be %s; the run does not start, and no file is written."},
+    {kMsgHost, 151, "%s data set %s (%s) of the PROC %s step at line %i, which is skipped"},
+    {kMsgHost, 152, "the %s on %s"},
 
     // BY-group synchronisation: name and label (" (label)", or empty) of
     // DATA=, then of the other data set.

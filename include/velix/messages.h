@@ -237,6 +237,13 @@ constexpr int32_t kMsgHostCommandFileRole = 134;
 constexpr int32_t kMsgHostDataSetRole = 135;
 // the program file %s
 constexpr int32_t kMsgHostProgramFileRole = 136;
+// ERROR: The quoted text after %s at line %i is not closed, so the file it names cannot be known
+// and could be %s; the run does not start, and no file is written.
+constexpr int32_t kMsgHostDataSetUnclosedName = 150;
+// %s data set %s (%s) of the PROC %s step at line %i, which is skipped
+constexpr int32_t kMsgHostSkippedStepDataSetRole = 151;
+// the %s on %s
+constexpr int32_t kMsgHostStandardStreamRole = 152;
 // NOTE: Column %d of %s has no name, as pandas' to_csv writes the unnamed level of a row index
 // (df.groupby(...).cov()): it is read as the row labels, the character variable %s.
 constexpr int32_t kMsgHostIndexLabels = 140;

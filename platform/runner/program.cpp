@@ -260,6 +260,7 @@ std::vector<ProgramItem> split_program(const std::string& text) {
                 // otherwise end the run as a success with nothing run.
                 item.kind = ProgramItem::kError;
                 item.text = "PROC " + name + " is not known; its step is skipped.";
+                item.skippedStep = source.substr(st.begin, end - st.begin);
             }
             items.push_back(std::move(item));
             k = j;

@@ -18,6 +18,10 @@ struct ProgramItem {
     // number in `titleLine` and its text in `text` (empty clears it).
     std::vector<std::pair<std::string, std::string>> options;
     int titleLine = 1;
+    // kError of a PROC that is not known (a misspelt PROC VELIX): the text
+    // of the step it skips, from "proc" to the end of the step, whose data
+    // sets are files of the user all the same.
+    std::string skippedStep;
 };
 
 // Splits a program.  A step runs from "proc velix" to "run;" (or the next

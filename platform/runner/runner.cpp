@@ -17,6 +17,7 @@
 #include <iostream>
 #include <new>
 #include <sstream>
+#include <tuple>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -402,20 +403,37 @@ struct CommandFiles {
     }
 };
 
-// The folder of the data sets named without quotes: --lib, else the
-// program file's folder.  A program that is not a file (`velix <(...)`,
-// /dev/stdin) has no folder of its own, only one of devices: the working
-// folder is its library.
-std::string library_folder(const RunOptions& opts) {
-    if (!opts.libraryDir.empty()) return opts.libraryDir;
+// Whether the folder `folder` is /dev or /proc or lies below them: a
+// folder of devices or of a process's open files, never one of data.
+bool system_folder(const std::filesystem::path& folder) {
     std::error_code ec;
-    if (!std::filesystem::is_regular_file(opts.programPath, ec)) return ".";
-    const auto parent = std::filesystem::path(opts.programPath).parent_path();
-    return parent.empty() ? "." : parent.string();
+    std::filesystem::path real = std::filesystem::canonical(folder, ec);
+    if (ec) real = std::filesystem::absolute(folder, ec).lexically_normal();
+    const std::string text = real.string();
+    for (const std::string top : {"/dev", "/proc"})
+        if (text == top || text.rfind(top + "/", 0) == 0) return true;
+    return false;
 }
 
-// Every file of the run in its role: the command's own, the program
-// file and the data sets of its steps.
+// The folder of the data sets named without quotes: --lib, else the
+// program file's folder.  A program that is not a file (`velix <(...)`,
+// a named pipe) or is one of the command's open files (/dev/stdin,
+// /dev/fd/0, /proc/self/fd/0, whatever file the shell gave it) has no
+// folder of its own, only one of devices: the working folder is its
+// library.  A program named through a symbolic link to a file takes the
+// link's folder.
+std::string library_folder(const RunOptions& opts) {
+    if (!opts.libraryDir.empty()) return opts.libraryDir;
+    const auto parent = std::filesystem::path(opts.programPath).parent_path();
+    const std::filesystem::path folder = parent.empty() ? "." : parent;
+    if (system_folder(folder) || output_place(opts.programPath).kind != OutputPlace::kFile) return ".";
+    return folder.string();
+}
+
+// Every file of the run in its role: the command's own (the listing and
+// the log that no option names on standard output and error, where the
+// shell may have put them in a file: `> ost.csv`), the program file and
+// the data sets of its steps.
 std::vector<FileRole> run_file_roles(const RunOptions& opts, const std::string& program) {
     std::vector<FileRole> roles = step_data_set_roles(split_program(program));
     for (const auto& [flag, path] : {std::pair<const char*, const std::string*>{"--log", &opts.logPath},
@@ -424,6 +442,13 @@ std::vector<FileRole> run_file_roles(const RunOptions& opts, const std::string& 
         if (!path->empty())
             roles.push_back({FileRole::kCommandOutput, *path,
                              format_message(kMsgHost, kMsgHostCommandFileRole, flag, path->c_str())});
+    for (const auto& [what, path, stream, fd] :
+         {std::tuple<const char*, const std::string*, const char*, int>{"listing", &opts.listingPath, "standard output",
+                                                                        STDOUT_FILENO},
+          {"log", &opts.logPath, "standard error", STDERR_FILENO}})
+        if (path->empty())
+            roles.push_back({FileRole::kCommandOutput, "", format_message(kMsgHost, kMsgHostStandardStreamRole, what, stream),
+                             fd});
     roles.push_back({FileRole::kProgram, opts.programPath,
                      format_message(kMsgHost, kMsgHostProgramFileRole, opts.programPath.c_str())});
     return roles;

@@ -138,6 +138,90 @@ TEST_F(CommandFiles, AFileTheRunReadsOrWritesIsNeverOneOfTheCommandsOwn) {
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << read_text(at("all.txt"));
 }
 
+TEST_F(CommandFiles, TheDataOfAStepThatCannotRunIsNeverOneOfTheCommandsFiles) {
+    // A step the statement lexer refused (a character that starts no
+    // token, a number that runs into a name, a number too large) or a
+    // misspelt PROC was left out of the check: the listing, the document
+    // or the log replaced or emptied the step's DATA= file, exit status 2.
+    // A data set named by a quoted text that is not closed names no file
+    // that can be known: a command file might be it.  A path without
+    // quotes is an error of the step, and names its file all the same.
+    const std::string step = "proc velix data=hs cov outstat=ost;\nfactor n=1;\n";
+    const std::vector<std::pair<std::string, std::string>> programs = {
+        {step + "x = 1 # 2;\nrun;\n", "One file is named by "},
+        {step + "x = 3abc;\nrun;\n", "One file is named by "},
+        {step + "x = 1e999;\nrun;\n", "One file is named by "},
+        {"proc velx data=hs cov outstat=ost;\nfactor n=1;\nrun;\n", "One file is named by "},
+        {"proc velix outstat=ost\n  data=\"hs.csv cov;\nfactor n=1;\nrun;\n", "The quoted text after DATA= at line 2 is not closed"},
+        {"proc velix data=" + dir_ + "/hs cov outstat=ost;\nfactor n=1;\nrun;\n", "One file is named by "},
+    };
+    for (const auto& [program, error] : programs) {
+        write("typo.vx", program);
+        for (const char* flag : {"--listing", "--json", "--log"}) {
+            std::string err;
+            const int status = run({flag, at("hs.csv")}, &err, "typo.vx");
+            const std::string what = std::string(flag) + " hs.csv, " + program;
+            ASSERT_TRUE(WIFEXITED(status)) << what;
+            EXPECT_EQ(WEXITSTATUS(status), 2) << what << "\n" << err;
+            EXPECT_EQ(err.rfind("ERROR: " + error, 0), 0u) << what << "\n" << err;
+            EXPECT_EQ(read_text(at("hs.csv")), hs_) << what << " changed the data";
+        }
+    }
+}
+
+TEST_F(CommandFiles, AnOutputDataSetNeverTakesTheShellsFileOfTheListingOrTheLog) {
+    // `velix prog.vx > ost.csv` with OUTSTAT=ost: the rename of the output
+    // took the name of the file that held the listing, exit status 0.  So
+    // with the log on standard error.  The run is refused as it is for
+    // --listing ost.csv, and the shell's file stays the one it opened.
+    for (const bool log : {false, true}) {
+        const int fd = ::open(at("ost.csv").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        const int other = ::open(at("other.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        struct stat before;
+        ASSERT_EQ(::fstat(fd, &before), 0);
+        const pid_t pid = start_velix({"--fixed-time", "0", "--lib", dir_, at("program.vx")},
+                                      {.stdoutFd = log ? other : fd, .stderrFd = log ? fd : other});
+        ::close(fd);
+        ::close(other);
+        const int status = wait_for(pid);
+        const std::string what = log ? "2> ost.csv" : "> ost.csv";
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 2) << what;
+        struct stat after;
+        ASSERT_EQ(::stat(at("ost.csv").c_str(), &after), 0);
+        EXPECT_EQ(after.st_ino, before.st_ino) << what << ": the shell's file was replaced";
+        const std::string err = read_text(at(log ? "ost.csv" : "other.txt"));
+        const std::string role = log ? "the log on standard error" : "the listing on standard output";
+        EXPECT_EQ(err.find("ERROR: One file is named by " + role + " and by OUTSTAT= data set ost"), 0u) << what << "\n" << err;
+        fs::remove(at("ost.csv"));
+    }
+}
+
+TEST_F(CommandFiles, AProgramOnStandardInputTakesTheWorkingFolderAsItsLibrary) {
+    // `velix /dev/stdin < prog.vx`: the name led to a file, whose folder
+    // was then taken as the name's, /dev: data=hs was looked for as
+    // /dev/hs.csv and OUTSTAT= was to be made there (as root it would
+    // have been); /dev/fd/0 and /proc/self/fd/0 gave the descriptor
+    // tables.  The run is an unprivileged user's, in a working folder of
+    // its own with the data.
+    if (::geteuid() == 0) {
+        ASSERT_EQ(::chown(dir_.c_str(), velix::test::kNobody, velix::test::kNobody), 0);
+    }
+    for (const char* name : {"/dev/stdin", "/dev/fd/0", "/proc/self/fd/0"}) {
+        const int in = ::open(at("program.vx").c_str(), O_RDONLY);
+        const int err = ::open(at("stderr.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        const fs::path here = fs::current_path();
+        fs::current_path(dir_);
+        const pid_t pid = start_velix({"--fixed-time", "0", name}, {.stdinFd = in, .stderrFd = err, .unprivileged = true});
+        fs::current_path(here);
+        ::close(in);
+        ::close(err);
+        const int status = wait_for(pid);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << name << "\n" << read_text(at("stderr.txt"));
+        EXPECT_TRUE(fs::exists(at("ost.csv"))) << name;
+        fs::remove(at("ost.csv"));
+    }
+}
+
 TEST_F(CommandFiles, AStopEndsTheWaitForAReaderOfTheCommandsFiles) {
     // A --listing, --json or --log that names a named pipe no process reads
     // waited in open() for ever: the handlers restart the call, so only

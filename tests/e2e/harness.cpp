@@ -5,6 +5,7 @@
 #include <linux/filter.h>
 #include <linux/seccomp.h>
 #include <poll.h>
+#include <grp.h>
 #include <sys/ioctl.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
@@ -225,6 +226,7 @@ int start_velix(const std::vector<std::string>& args, const ChildSetup& setup) {
     sigset_t none;
     ::sigemptyset(&none);
     ::sigprocmask(SIG_SETMASK, &none, nullptr);
+    if (setup.stdinFd >= 0) ::dup2(setup.stdinFd, STDIN_FILENO);
     const int null = ::open("/dev/null", O_WRONLY);
     ::dup2(setup.stdoutFd >= 0 ? setup.stdoutFd : null, STDOUT_FILENO);
     ::dup2(setup.stderrFd >= 0 ? setup.stderrFd : null, STDERR_FILENO);
@@ -239,6 +241,9 @@ int start_velix(const std::vector<std::string>& args, const ChildSetup& setup) {
          ::prctl(PR_CAPBSET_DROP, CAP_FOWNER, 0, 0, 0) != 0))
         ::_exit(126);
     if (setup.noUnnamedFiles && !refuse_unnamed_files()) ::_exit(126);
+    if (setup.unprivileged && ::geteuid() == 0 &&
+        (::setgroups(0, nullptr) != 0 || ::setgid(kNobody) != 0 || ::setuid(kNobody) != 0))
+        ::_exit(126);
     if (setup.syncGate != nullptr && !install_sync_gate(gate[1])) ::_exit(126);
     ::execv(argv[0], argv.data());
     ::_exit(127);

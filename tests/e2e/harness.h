@@ -58,8 +58,13 @@ RunResult run_velix(const std::string& program, const std::vector<std::string>& 
 // exit status.
 int run_velix_args(const std::vector<std::string>& args, const std::vector<std::string>& wrapper = {});
 
+// The user and group nobody: no file of the tests' own, nor any system
+// folder, is theirs to write.
+constexpr unsigned kNobody = 65534;
+
 // What a child process started by start_velix meets besides its arguments.
 struct ChildSetup {
+    int stdinFd = -1;         // its standard input; this process's when negative
     int stdoutFd = -1;        // its standard output; /dev/null when negative
     int stderrFd = -1;        // its standard error; /dev/null when negative
     long fileSizeLimit = 0;   // when positive, caps in bytes every file it writes (RLIMIT_FSIZE)
@@ -70,6 +75,9 @@ struct ChildSetup {
     // tests run as root (without the capabilities that override them: it
     // may not then replace another user's file in a sticky folder either).
     bool obeyPermissions = false;
+    // Runs it as the unprivileged user nobody when the tests run as root,
+    // so that a path it should never write (under /dev) is refused it.
+    bool unprivileged = false;
     // When given, receives a descriptor through which the test holds each
     // of the child's flushes of a file to the disk (fsync) until it lets
     // it go on (hold_first_sync): the child is then, for certain, inside

@@ -665,6 +665,27 @@ TEST_F(RunOutputs, AnOutputThatWouldReplaceTheDataIsAnErrorBeforeAnythingIsWritt
     EXPECT_EQ(read_text(at("est1.csv")).rfind("# TYPE=EST\n", 0), 0u);
 }
 
+TEST_F(RunOutputs, TwoOutputsThatNameOneNewFileThroughABindMountAreRefused) {
+    // OUTRAM= and OUTEST= named one file not made yet, one through a bind
+    // mount of the folder: exit status 0, the OUTRAM= data set lost.  The
+    // run has a mount namespace of its own (unshare), so nothing of the
+    // system's mounts changes.
+    if (std::system("unshare -Urm true >/dev/null 2>&1") != 0) GTEST_SKIP() << "no mount namespace to be had";
+    prepare("bind", "", {});
+    fs::create_directory(at("bound"));
+    std::ofstream(at("program.vx")) << "proc velix data=hs covariance outram=or outest=\"" << at("bound/or.csv")
+                                    << "\";\nfactor n=1;\nrun;\n";
+    const std::vector<std::string> mounted{"unshare", "-Urm", "sh", "-c", "mount --bind \"$1\" \"$2\" && shift 2 && exec \"$@\"",
+                                           "sh", dir_, at("bound")};
+    EXPECT_EQ(velix::test::run_velix_args(args({}), mounted), 2) << read_text(at("log.txt"));
+    const auto errors = error_lines();
+    ASSERT_EQ(errors.size(), 1u) << read_text(at("log.txt"));
+    EXPECT_NE(errors[0].find("OUTEST= data set " + at("bound/or.csv") + " and OUTRAM= data set or name the same file"),
+              std::string::npos)
+        << errors[0];
+    EXPECT_FALSE(fs::exists(at("or.csv")));
+}
+
 TEST_F(RunOutputs, AnOutputThatCannotReplaceItsFileLeavesEveryEarlierOne) {
     // The second of three outputs is another user's file in a sticky
     // folder, which this run may not replace: the first used to be new by

@@ -496,6 +496,54 @@ TEST_F(DataSetTest, AnOutputCannotTakeTheFileOfTheRawDataOrOfAnotherOutput) {
     EXPECT_EQ(read("raw"), "x\n1\n2\n");
 }
 
+// Two outputs that name one file not made yet: the later rename put one
+// over the other, exit status 0 and no message, where a quoted name, a
+// dangling link or odd bytes kept the spellings apart.  Each form is
+// checked against the quoted relative name, from a library that is the
+// working folder, as for a program in it.
+TEST_F(DataSetTest, TwoOutputsThatNameOneNewFileAreRefusedHoweverItIsNamed) {
+    namespace fs = std::filesystem;
+    struct Back {
+        fs::path folder = fs::current_path();
+        ~Back() { fs::current_path(folder); }
+    } back;
+    fs::current_path(dir_);
+    velix::platform::session().libraryDir = ".";
+    fs::create_directory(dir_ / "sub");
+    fs::create_symlink("new.csv", dir_ / "dangling.csv");
+    fs::create_directory_symlink(".", dir_ / "here");
+    // {name, quoted} of OUTSTAT=, then of OUTEST=.
+    using Name = std::pair<std::string, bool>;
+    const Name relative{"new.csv", true};
+    const std::vector<std::pair<Name, Name>> forms = {
+        {relative, {"new", false}},
+        {relative, {"./new.csv", true}},
+        {relative, {"sub/../new.csv", true}},
+        {relative, {(dir_ / "new.csv").string(), true}},
+        {relative, {"dangling", false}},
+        {relative, {"here/new.csv", true}},
+        {relative, {"/proc/self/cwd/new.csv", true}},
+        {relative, {".//new.csv", true}},
+        {{"o s\xff.csv", true}, {"./o s\xff.csv", true}},
+        {relative, {"other.csv", true}},  // two files: both are made
+    };
+    for (const auto& [first, second] : forms) {
+        std::string error;
+        DataSetOptions out;
+        out.role = "OUTSTAT=";
+        ASSERT_NE(dataset_create_output(first.first, first.second, out, &error), nullptr) << error;
+        out.role = "OUTEST=";
+        const bool made = dataset_create_output(second.first, second.second, out, &error) != nullptr;
+        const bool apart = second.first == "other.csv";
+        EXPECT_EQ(made, apart) << second.first;
+        if (!apart) {
+            EXPECT_NE(error.find("name the same file"), std::string::npos) << second.first << ": " << error;
+        }
+        velix::platform::dataset_end_step();
+        EXPECT_FALSE(fs::exists(dir_ / "new.csv")) << second.first;
+    }
+}
+
 // The output data sets of a step take their places all or none.  Three
 // outputs, the second without an earlier file: when the k-th of them
 // cannot replace its file, those replaced before it are put back (the

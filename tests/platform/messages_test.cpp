@@ -177,6 +177,9 @@ TEST(MessageCatalogue, RowsAreUniqueSortedAndWellFormed) {
         {line(kMsgHostCommandFileRole, "--log", "p"), "the --log file p"},
         {line(kMsgHostDataSetRole, "DATA=", "d", "p", 2), "DATA= data set d (p) of step 2"},
         {line(kMsgHostProgramFileRole, "p"), "the program file p"},
+        {line(kMsgHostDataSetUnclosedName, "DATA=", 3, "c"), "ERROR: The quoted text after DATA= at line 3 is not closed, so the file it names cannot be known and could be c; the run does not start, and no file is written."},
+        {line(kMsgHostSkippedStepDataSetRole, "DATA=", "d", "p", "VELX", 4), "DATA= data set d (p) of the PROC VELX step at line 4, which is skipped"},
+        {line(kMsgHostStandardStreamRole, "listing", "standard output"), "the listing on standard output"},
     };
     for (const auto& [got, expected] : lines) EXPECT_EQ(got, expected);
     for (size_t i = 0; i < kMessageCatalogueSize; ++i) {
