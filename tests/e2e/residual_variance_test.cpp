@@ -117,8 +117,14 @@ TEST(ResidualVariance, TheSampleBlockIsCountedAsTheNamedBlockIs) {
 // With means GLS weighs the moments about zero, and var(s) - J V J' takes
 // V at the fitted means where the reference linearizes the estimator
 // exactly: the two agree to first order, the covariances among the
-// endogenous variables here within 0.4%, the rest within 1e-4.
+// endogenous variables here within 0.4%, the rest (the means among them,
+// whose variance has the constant's moment c = N / (N - 1) in it) within
+// 1e-4.
 constexpr double kMeansGlsTol = 3e-3;
+
+bool endogenous_covariance(const std::pair<std::string, std::string>& names) {
+    return names.first[0] == 't' && names.second[0] == 't';
+}
 
 TEST(ResidualVariance, GlsWithTheSampleBlockTakesTheVarianceOfItsOwnEstimator) {
     for (const BlockCase& c : kBlockCases) {
@@ -133,8 +139,30 @@ TEST(ResidualVariance, GlsWithTheSampleBlockTakesTheVarianceOfItsOwnEstimator) {
         const std::map<std::string, double> ref = reference_rows("residual_variance_reference.csv", refCase);
         ASSERT_FALSE(ref.empty());
         for (const auto& [key, names] : cells(ref)) {
+            const double want = ref.at(key), within = endogenous_covariance(names) ? tol : kResidualTol;
+            EXPECT_NEAR(residual(r, names.first, names.second), want, within * std::fmax(1.0, std::fabs(want))) << key;
+        }
+    }
+}
+
+// WLS with means: the variance of each sample moment is its own
+// fourth-order moment, a mean's that of its variable about the mean, under
+// every divisor (the constant's moment c = N / d divides the means of the
+// moments about zero and not their variances).
+TEST(ResidualVariance, WlsWithMeansTakesEachMomentsOwnFourthOrderMoment) {
+    const BlockCase& c = kBlockCases[3];
+    const std::string model = replaced(replaced(c.model, "{STD}", ""), "{COV}", "");
+    for (const char* vardef : {"", " vardef=n"}) {
+        SCOPED_TRACE(vardef);
+        const RunResult r = run(c.data, std::string("method=wls") + c.options + vardef, c.vars, model);
+        ASSERT_EQ(r.exitStatus, 0) << r.log;
+        const std::map<std::string, double> ref =
+            reference_rows("residual_variance_reference.csv", *vardef ? "growth_x_wls_means_n" : "growth_x_wls_means");
+        ASSERT_EQ(ref.size(), 27u);
+        for (const auto& [key, names] : cells(ref)) {
             const double want = ref.at(key);
-            EXPECT_NEAR(residual(r, names.first, names.second), want, tol * std::fmax(1.0, std::fabs(want))) << key;
+            EXPECT_NEAR(residual(r, names.first, names.second), want, kResidualTol * std::fmax(1.0, std::fabs(want)))
+                << key;
         }
     }
 }
