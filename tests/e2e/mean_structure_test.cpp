@@ -644,7 +644,9 @@ TEST_F(MeanStructure, GfiAndAgfiWeighCovariancesAndMeans) {
 // standard errors of the data as they are, to what rounding the shift
 // leaves, and the WLS chi-square is R's minimum.  (Formed from the fourth
 // moments about zero, the WLS weight had lost its digits there: 8.1978 and
-// 8.2636 for 8.2044.)  Tight criteria, so that the stops agree too.
+// 8.2636 for 8.2044.)  Tight criteria, so that the stops agree too.  The
+// kurtosis measures of WLS, ratios of the fourth moments about the means,
+// do not move either.
 TEST(MeanStructureOrigin, ShiftedDataFitAsTheDataAsTheyAre) {
     const std::string dir = own_folder("mean_structure_origin");
     const Rows data = read_rows(fixture_path("demo_growth.csv"));
@@ -656,11 +658,11 @@ TEST(MeanStructureOrigin, ShiftedDataFitAsTheDataAsTheyAre) {
     }
     const double wlsChiSquare = reference_rows("mean_structure_reference.csv", "growth_wls").at("chisq");
     for (const char* method : {"wls", "ml"}) {
-        std::map<std::string, double> chiSquare, errors;
+        std::map<std::string, double> chiSquare, errors, kurtosis;
         for (const int shift : {0, 1000, 2000}) {
             SCOPED_TRACE(std::string(method) + " +" + std::to_string(shift));
             const RunResult r = run_velix("proc velix data='" + dir + "/growth" + std::to_string(shift) +
-                                              ".csv' covariance augment gconv=1e-14 method=" + method +
+                                              ".csv' covariance augment kurtosis gconv=1e-14 method=" + method +
                                               ";\nvar t1-t4;\n" + kGrowth,
                                           {});
             ASSERT_EQ(r.exitStatus, 0) << r.log;
@@ -668,14 +670,19 @@ TEST(MeanStructureOrigin, ShiftedDataFitAsTheDataAsTheyAre) {
             ASSERT_FALSE(fitted.empty());
             const double t = factoid_values(*fitted.front()).at("Chi-Square");
             const std::map<std::string, double> se = column_by_parameter(result_table(r), "AppStdErr");
+            const auto measures = r.items(0, "factoid", "Kurtosis");
+            ASSERT_FALSE(measures.empty());
+            const std::map<std::string, double> k = factoid_values(*measures.front());
             if (shift == 0) {
                 chiSquare[method] = t;
                 errors = se;
+                kurtosis = k;
                 if (std::string(method) == "wls") expect_relative(t, wlsChiSquare, kFitTol, "R's chi-square");
                 continue;
             }
             expect_relative(t, chiSquare.at(method), kFitTol, "chi-square");
             for (const auto& [name, value] : errors) expect_relative(se.at(name), value, kFitTol, "error of " + name);
+            for (const auto& [name, value] : kurtosis) expect_relative(k.at(name), value, kFitTol, name);
         }
     }
     std::filesystem::remove_all(dir);
