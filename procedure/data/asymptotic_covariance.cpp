@@ -38,11 +38,20 @@ double scaled_moments(const DataView& dv, int32_t kind, bool wls) {
     // variables, as the fourth moments are.
     std::vector<double> residual;
     if (dv.moments->nPartial > 0) velix::detail::partial_regression(dv.ctx, nullptr, &residual);
-    for (int32_t i = 0; i < n; ++i)
-        for (int32_t j = 0; j <= i; ++j)
-            s[pk(i, j)] = f * (residual.empty() ? dv.arrays->momentMatrix[pk(i, j)] * dv.moments->stdDevs[i] *
-                                                      dv.moments->stdDevs[j]
-                                                : residual[pk(i, j)]);
+    if (wls && velix::detail::wls_weights_about_means(dv)) {
+        // The fourth moments are those of (x - m, 1): the constant's
+        // products with them are their second and first moments, in the
+        // same sums (their first moments, about the means, vanish but for
+        // rounding).
+        const int64_t kk = pk(n - 1, n - 1);
+        for (int64_t a = 0; a < int64_t{n} * (n + 1) / 2; ++a) s[a] = w[pk(a, kk)];
+    } else {
+        for (int32_t i = 0; i < n; ++i)
+            for (int32_t j = 0; j <= i; ++j)
+                s[pk(i, j)] = f * (residual.empty() ? dv.arrays->momentMatrix[pk(i, j)] * dv.moments->stdDevs[i] *
+                                                          dv.moments->stdDevs[j]
+                                                    : residual[pk(i, j)]);
+    }
 
     // The weight pass left m_ijkl = sum w x_i x_j x_k x_l / d0 and s is
     // sum w x_i x_j / d0.  When the weights do not sum to d0 (kinds N and

@@ -345,14 +345,21 @@ void name_dependent_moments(const DataView& dv, bool penalised, const std::vecto
 // moments in penalised correlation analysis), kept on the scratch file.
 // Returns kWlsSingular when it fails (LSWLS goes on by its ULS stage, as
 // when the observations are too few), else -1 (go on).
-int32_t wls_factor(const DataView& dv, bool penalised, bool printWeights, bool printDetail, const NameRecord* labels) {
+// aboutMeans: Gamma_t of a model with means whose weight is formed about
+// the sample means (empty otherwise): its factor gives that of the weight
+// matrix, whose determinant it shares.
+int32_t wls_factor(const DataView& dv, bool penalised, bool printWeights, bool printDetail, const NameRecord* labels,
+                   std::vector<double>* aboutMeans) {
     const int32_t n = dv.sizes->nManifest;
     const int32_t pstar = dv.sizes->nMoments;
     double* w = dv.arrays->weightMatrix;
     double logdet = 0.0;
     bool ok, negative = false;
     std::vector<int32_t> dependent;
-    if (!penalised) {
+    if (!aboutMeans->empty()) {
+        ok = scaled_factor(pstar, dv.options->singular, aboutMeans->data(), &logdet, &negative, &dependent);
+        if (ok) velix::detail::factor_about_zero(dv.moments->means, n, n - 1, aboutMeans->data(), w);
+    } else if (!penalised) {
         ok = scaled_factor(pstar, dv.options->singular, w, &logdet, &negative, &dependent);
     } else {
         velix::detail::takout(dv.ctx);
@@ -428,8 +435,21 @@ int32_t wls_weights(const DataView& dv, Group* g, const double* inverse) {
         cosasco(dv.ctx, kind);
     }
     double* w = dv.arrays->weightMatrix;
-    if (intercept >= 0) w[wls ? pk(pk(intercept, intercept), pk(intercept, intercept)) : pk(intercept, intercept)] = 1.0;
+    std::vector<double> aboutMeans;
+    if (wls && velix::detail::wls_weights_about_means(dv)) {
+        // The constant's own moment does not vary: its row is 0 but for
+        // the 1 that leaves the others' weights as they are.
+        const int64_t kk = pk(intercept, intercept);
+        for (int64_t b = 0; b < pstar; ++b) w[pk(kk, b)] = 0.0;
+        w[pk(kk, kk)] = 1.0;
+        aboutMeans.assign(w, w + int64_t{pstar} * (pstar + 1) / 2);
+        velix::detail::gamma_about_zero(dv.moments->means, n, intercept, aboutMeans.data(), w);
+    } else if (intercept >= 0) {
+        w[wls ? pk(pk(intercept, intercept), pk(intercept, intercept)) : pk(intercept, intercept)] = 1.0;
+    }
     if (std::fabs(dv.options->wRidge) > kTiny) {
+        // The ridge is one of the weights of the moments about zero.
+        aboutMeans.clear();
         xpmlog(kMsgProc, kMsgWeightsRidged, dv.options->wRidge);
         if (wls)
             for (int32_t a = 0; a < pstar; ++a) w[pk(a, a)] += dv.options->wRidge * w[pk(a, a)];
@@ -476,7 +496,7 @@ int32_t wls_weights(const DataView& dv, Group* g, const double* inverse) {
         xpmlog(kMsgProc, kMsgWeightsTimeLimit, dv.nlp->opt.maxTime);
         return weights_not_formed(dv);
     }
-    return wls_factor(dv, penalised, printWeights, printDetail, labels.data());
+    return wls_factor(dv, penalised, printWeights, printDetail, labels.data(), &aboutMeans);
 }
 
 // Steps 15 to 24 of the group from the partial variables on; a GLS weight

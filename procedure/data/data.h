@@ -14,6 +14,8 @@
 
 #include "velix/proc_context.h"
 
+struct DataView;
+
 // The variance divisor of the divisor kind (recognised by its second
 // character): N n, DF n - d, WDF w - d (0.0 when d + 1e-4 (w - d) rounds to
 // d), WEIGHT and WGT w; never below 0.0.  Any other kind ends the step with
@@ -272,5 +274,23 @@ void partial_regression(ProcContext* ctx, std::vector<double>* coefficients, std
 // The Mardia term d' A d of one centred observation d[m] over the packed
 // inverse A of the variables other than `skip` (-1: none).
 double mardia_term(const double* d, int32_t m, int32_t skip, const double* inverse);
+
+// The WLS weight of a model with means (weights_about_means.cpp): the
+// moments about zero of u = (x, 1) are weighed by the inverse of the
+// covariance Gamma_0 of their products, formed about the sample means m as
+// Gamma_0 = B Gamma_t B', Gamma_t the covariance of the products of
+// (x - m, 1) and B the map of those products to the products about zero.
+// True when this BY group's WLS weights are formed so: WLS from raw data
+// of a model with means (the constant last among the manifest variables),
+// covariances analysed, no partial variables.
+bool wls_weights_about_means(const DataView& dv);
+// Gamma_0 = B Gamma_t B' (packed, order p* = n(n+1)/2) from centred (packed
+// Gamma_t over the same moments), the means m[n] (the constant's entry not
+// read) and the constant k = n - 1.
+void gamma_about_zero(const double* means, int32_t n, int32_t k, const double* centred, double* gamma);
+// The Cholesky factor L of Gamma_0 (packed lower, order p*; L L' =
+// B L_t L_t' B') from that of Gamma_t, centredFactor, without forming
+// Gamma_0.  k = n - 1.
+void factor_about_zero(const double* means, int32_t n, int32_t k, const double* centredFactor, double* factor);
 
 }  // namespace velix::detail

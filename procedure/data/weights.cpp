@@ -13,6 +13,7 @@
 
 #include "host/host_support.h"
 #include "numerics/row_products.h"
+#include "procedure/data/data.h"
 #include "procedure/data/data_view.h"
 #include "procedure/data/observations.h"
 #include "velix/codes.h"
@@ -95,9 +96,11 @@ bool read_matrix_form(const DataView& dv, int32_t n) {
 }
 
 // The raw pass of the fourth-order routines: `accumulate` adds one
-// centred observation x (weight w, divisor d) to the weight sums.
+// observation x (weight w, divisor d) to the weight sums, taken about the
+// means when `aboutMeans` (the constant of a model with means stays 1).
 template <typename Accumulate>
-int32_t raw_pass(const DataView& dv, const double* inverse, KurtosisList* list, Accumulate accumulate) {
+int32_t raw_pass(const DataView& dv, bool aboutMeans, const double* inverse, KurtosisList* list,
+                 Accumulate accumulate) {
     const int32_t nv = dv.sizes->nVar;
     const int32_t m = dv.sizes->nManifest;
     const bool kurtosis =
@@ -127,8 +130,7 @@ int32_t raw_pass(const DataView& dv, const double* inverse, KurtosisList* list, 
         }
         ++count;
         for (int32_t i = 0; i < nv; ++i)
-            x[i] = dv.moments->momentOrigin == 0 ? dv.cells->rowValues[i] - dv.moments->means[i]
-                                                  : dv.cells->rowValues[i];
+            x[i] = aboutMeans ? dv.cells->rowValues[i] - dv.moments->means[i] : dv.cells->rowValues[i];
         if (dv.options->interceptVar) x[nv] = 1.0;
         if (q > 0) {
             // The partial variables follow the analysis ones in the row and
@@ -143,7 +145,7 @@ int32_t raw_pass(const DataView& dv, const double* inverse, KurtosisList* list, 
         accumulate(q > 0 ? e.data() : x.data(), w, d);
         if (!kurtosis) continue;
         // The kurtosis sums are about the means whatever the moments are.
-        if (dv.moments->momentOrigin != 0)
+        if (!aboutMeans)
             for (int32_t j = 0; j < nv; ++j) x[j] -= dv.moments->means[j];
         const int32_t observation = numbered ? pass.observation() : count;
         velix::detail::kurtosis_add(dv, x.data(), w, inverse, list, observation);
@@ -307,7 +309,8 @@ int32_t cosfiw1(ProcContext* ctx, int32_t /*listEntry*/, int32_t /*weightEntry*/
     std::fill(w, w + total, 0.0);
     FourthMoments sums(n, w);
     const int32_t level =
-        raw_pass(dv, inverse, list, [&](const double* x, double wt, double d) { sums.add(x, wt / d); });
+        raw_pass(dv, dv.moments->momentOrigin == 0 || velix::detail::wls_weights_about_means(dv), inverse, list,
+                 [&](const double* x, double wt, double d) { sums.add(x, wt / d); });
     sums.flush();
     return level;
 }
@@ -343,7 +346,7 @@ int32_t cosfiw2(ProcContext* ctx, int32_t /*listEntry*/, int32_t /*weightEntry*/
         std::fill(dv.moments->dwlsAsycov[0], dv.moments->dwlsAsycov[0] + pstar, 0.0);
         std::fill(dv.moments->dwlsAsycov[1], dv.moments->dwlsAsycov[1] + pstar, 0.0);
     }
-    return raw_pass(dv, inverse, list, [&](const double* x, double wt, double d) {
+    return raw_pass(dv, dv.moments->momentOrigin == 0, inverse, list, [&](const double* x, double wt, double d) {
         for (int32_t i = 0; i < n; ++i) {
             const double c = wt * x[i] * x[i] / d;
             for (int32_t j = 0; j <= i; ++j) {

@@ -54,6 +54,16 @@ void wls_terms(const ResultsView& rv, const double* factor, int32_t n, int32_t k
         std::vector<double> centred(cols.size());
         center_jacobian(rv.arrays->momentMatrix, n, k, cols.data(), p, centred.data());
         cols.swap(centred);
+        // The weight is the covariance of the products of (x, 1), whose
+        // means are the moments with the constant as they stand; the
+        // analysed moments divide the sums by the divisor, so that their
+        // constant's moment c is N / (N - 1) under VARDEF=DF and the map
+        // divides the means by it.  Taken back, the mean's variance is its
+        // own fourth-order moment, as the covariances' are theirs.
+        const double c = rv.arrays->momentMatrix[kk];
+        for (int32_t j = 0; j < p; ++j)
+            for (int32_t i = 0; i < n; ++i)
+                if (i != k) cols[static_cast<size_t>(j) * p + pk(i, k)] *= c;
     }
     terms->assign(static_cast<size_t>(p), 0.0);
     for (int32_t j = 0; j < p; ++j)

@@ -175,46 +175,49 @@ constexpr WeightedPath kWeightedPaths[] = {
     {"attitude", "dwls", 0.0, 30, {}},  // lavaan does not converge: DWLS alone is the reference
 };
 
-std::string weighted_path_program(const WeightedPath& p, const std::string& method) {
+std::string weighted_path_program(const WeightedPath& p, const std::string& method, const std::string& more = "") {
     const bool growth = std::string(p.data) == "growth";
     return "proc velix data=" + std::string(growth ? "demo_growth" : "attitude_raw") + " covariance method=" + method +
            ";\n" +
            (growth ? "var t1 t4 x1 x2;\nlineqs t1 = b1 x1 + b2 x2 + E1, t4 = c1 t1 + c2 x1 + E4;\n"
                    : "var rating complaints learning advance;\n"
                      "lineqs rating = b1 complaints + b2 learning + E1, advance = c1 rating + c2 complaints + E4;\n") +
-           "std E1 E4 = ve1 ve4;\nrun;\n";
+           "std E1 E4 = ve1 ve4;\n" + more + "run;\n";
 }
 
 // LSWLS and LSDWLS reach the minimum of WLS and DWLS alone: their ULS
 // stage keeps the exogenous block at the sample values (freed there, it
 // ran to an improper point the weighted stage did not leave: return code
-// 4 at chi-square 216.83 on the growth model, 20.37 on attitude).
+// 4 at chi-square 216.83 on the growth model, 20.37 on attitude), and
+// gives it back to the weighted stage also when the model has bounds of
+// its own (here ones that no minimum reaches).
 TEST(ExogenousBlock, TwoStageMethodsReachTheWeightedMinimum) {
-    for (const WeightedPath& p : kWeightedPaths) {
-        SCOPED_TRACE(std::string(p.data) + " " + p.method);
-        const std::vector<std::string> files = {std::string(p.data) == "growth" ? "demo_growth.csv" : "attitude_raw.csv"};
-        const RunResult one = run_velix(weighted_path_program(p, p.method), files);
-        const RunResult two = run_velix(weighted_path_program(p, std::string("ls") + p.method), files);
-        ASSERT_EQ(one.exitStatus, 0) << one.log;
-        ASSERT_EQ(two.exitStatus, 0) << two.log;
-        EXPECT_EQ(two.return_code(), one.return_code()) << two.log;
-        const auto f1 = factoid_values(*one.items(0, "factoid", "Fit").at(0));
-        const auto f2 = factoid_values(*two.items(0, "factoid", "Fit").at(0));
-        EXPECT_NEAR(f2.at("Fit Function"), f1.at("Fit Function"), 1e-7 * f1.at("Fit Function"));
-        const auto est1 = column_by_parameter(result_table(one), "Estimate");
-        const auto est2 = column_by_parameter(result_table(two), "Estimate");
-        const char* names[] = {"b1", "b2", "c1", "c2"};
-        for (int k = 0; k < 4; ++k) {
-            EXPECT_NEAR(est2.at(names[k]), est1.at(names[k]), 1e-4 * std::fabs(est1.at(names[k]))) << names[k];
+    for (const WeightedPath& p : kWeightedPaths)
+        for (const std::string bounds : {"", "bounds ve1 ve4 <= 10000;\n"}) {
+            SCOPED_TRACE(std::string(p.data) + " " + p.method + (bounds.empty() ? "" : " with bounds"));
+            const std::vector<std::string> files = {std::string(p.data) == "growth" ? "demo_growth.csv" : "attitude_raw.csv"};
+            const RunResult one = run_velix(weighted_path_program(p, p.method), files);
+            const RunResult two = run_velix(weighted_path_program(p, std::string("ls") + p.method, bounds), files);
+            ASSERT_EQ(one.exitStatus, 0) << one.log;
+            ASSERT_EQ(two.exitStatus, 0) << two.log;
+            EXPECT_EQ(two.return_code(), one.return_code()) << two.log;
+            const auto f1 = factoid_values(*one.items(0, "factoid", "Fit").at(0));
+            const auto f2 = factoid_values(*two.items(0, "factoid", "Fit").at(0));
+            EXPECT_NEAR(f2.at("Fit Function"), f1.at("Fit Function"), 1e-7 * f1.at("Fit Function"));
+            const auto est1 = column_by_parameter(result_table(one), "Estimate");
+            const auto est2 = column_by_parameter(result_table(two), "Estimate");
+            const char* names[] = {"b1", "b2", "c1", "c2"};
+            for (int k = 0; k < 4; ++k) {
+                EXPECT_NEAR(est2.at(names[k]), est1.at(names[k]), 1e-4 * std::fabs(est1.at(names[k]))) << names[k];
+                if (p.chisq > 0.0) {
+                    EXPECT_NEAR(est2.at(names[k]), p.est[k], 1e-4 * std::fabs(p.est[k])) << names[k];
+                }
+            }
+            // The chi-square (N - 1) F is lavaan's (DWLS prints none).
             if (p.chisq > 0.0) {
-                EXPECT_NEAR(est2.at(names[k]), p.est[k], 1e-4 * std::fabs(p.est[k])) << names[k];
+                EXPECT_NEAR((p.n - 1) * f2.at("Fit Function"), p.chisq, 1e-5 * p.chisq);
             }
         }
-        // The chi-square (N - 1) F is lavaan's (DWLS prints none).
-        if (p.chisq > 0.0) {
-            EXPECT_NEAR((p.n - 1) * f2.at("Fit Function"), p.chisq, 1e-5 * p.chisq);
-        }
-    }
 }
 
 }  // namespace

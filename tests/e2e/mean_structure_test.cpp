@@ -23,6 +23,9 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <iomanip>
 #include <map>
 #include <string>
 #include <tuple>
@@ -633,6 +636,56 @@ TEST_F(MeanStructure, GfiAndAgfiWeighCovariancesAndMeans) {
     expect_relative(f.at("Chi-Square"), wls.at("chisq"), kFitTol, "WLS chi-square");
     expect_relative(f.at("Goodness of Fit Index (GFI)"), wls.at("gfi"), kFitTol, "WLS GFI");
     expect_relative(f.at("GFI Adjusted for Degrees of Freedom (AGFI)"), wls.at("agfi"), kFitTol, "WLS AGFI");
+}
+
+// WLS and ML fits of a model with means do not depend on the origin of the
+// data: the growth curve on t1-t4 shifted by 1000 and by 2000
+// (some 500 and 1000 standard deviations) has the chi-square and the
+// standard errors of the data as they are, to what rounding the shift
+// leaves, and the WLS chi-square is R's minimum.  (Formed from the fourth
+// moments about zero, the WLS weight had lost its digits there: 8.1978 and
+// 8.2636 for 8.2044.)  Tight criteria, so that the stops agree too.  The
+// kurtosis measures of WLS, ratios of the fourth moments about the means,
+// do not move either.
+TEST(MeanStructureOrigin, ShiftedDataFitAsTheDataAsTheyAre) {
+    const std::string dir = own_folder("mean_structure_origin");
+    const Rows data = read_rows(fixture_path("demo_growth.csv"));
+    for (const int shift : {0, 1000, 2000}) {
+        std::ofstream out(dir + "/growth" + std::to_string(shift) + ".csv");
+        out << std::setprecision(17) << "t1,t2,t3,t4\n";
+        for (const auto& row : data.cells)
+            for (int i = 0; i < 4; ++i) out << std::stod(row[static_cast<size_t>(i)]) + shift << (i < 3 ? "," : "\n");
+    }
+    const double wlsChiSquare = reference_rows("mean_structure_reference.csv", "growth_wls").at("chisq");
+    for (const char* method : {"wls", "ml"}) {
+        std::map<std::string, double> chiSquare, errors, kurtosis;
+        for (const int shift : {0, 1000, 2000}) {
+            SCOPED_TRACE(std::string(method) + " +" + std::to_string(shift));
+            const RunResult r = run_velix("proc velix data='" + dir + "/growth" + std::to_string(shift) +
+                                              ".csv' covariance augment kurtosis gconv=1e-14 method=" + method +
+                                              ";\nvar t1-t4;\n" + kGrowth,
+                                          {});
+            ASSERT_EQ(r.exitStatus, 0) << r.log;
+            const auto fitted = r.items(0, "factoid", "Fit");
+            ASSERT_FALSE(fitted.empty());
+            const double t = factoid_values(*fitted.front()).at("Chi-Square");
+            const std::map<std::string, double> se = column_by_parameter(result_table(r), "AppStdErr");
+            const auto measures = r.items(0, "factoid", "Kurtosis");
+            ASSERT_FALSE(measures.empty());
+            const std::map<std::string, double> k = factoid_values(*measures.front());
+            if (shift == 0) {
+                chiSquare[method] = t;
+                errors = se;
+                kurtosis = k;
+                if (std::string(method) == "wls") expect_relative(t, wlsChiSquare, kFitTol, "R's chi-square");
+                continue;
+            }
+            expect_relative(t, chiSquare.at(method), kFitTol, "chi-square");
+            for (const auto& [name, value] : errors) expect_relative(se.at(name), value, kFitTol, "error of " + name);
+            for (const auto& [name, value] : kurtosis) expect_relative(k.at(name), value, kFitTol, name);
+        }
+    }
+    std::filesystem::remove_all(dir);
 }
 
 TEST_F(MeanStructure, AverageResidualLeavesTheConstantsOwnCellOut) {

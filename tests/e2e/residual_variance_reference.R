@@ -247,5 +247,52 @@ put_gls_growth_means <- function(case) {
 }
 put_gls_growth_means("growth_x_gls_means")
 
+# WLS with means (growth_x_wls_means, and _n under VARDEF=N): the growth
+# curve on x1 and x2 written out with the covariates' covariances and means
+# free (WLS estimates them), fitted to the moments about zero M of (x, 1)
+# (divisor d, the constant's moment N / d) by r' Gamma_0^-1 r, Gamma_0 the
+# covariance (divisor N) of the products of (x, 1), the constant's own
+# product given the weight 1; V = (J_u' Gamma_0^-1 J_u)^-1 / N (N' = N
+# with means).  The residuals are those of the covariances (divisor d) and
+# means, each over sqrt(v / N - (J V J')_rr) with v its own fourth-order
+# moment: the variance (divisor N) of the product (x_i - xbar_i)(x_j -
+# xbar_j), or of x_i - xbar_i for a mean.
+put_wls_growth_means <- function(case, d) {
+  X <- as.matrix(growth); n <- nrow(X); cc <- n / d
+  Z <- cbind(X, 1)
+  p7 <- which(lower.tri(diag(7), diag = TRUE), arr.ind = TRUE)
+  pu <- t(apply(Z, 1, function(z) (z %o% z)[p7]))
+  gamma0 <- crossprod(pu) / n - tcrossprod(colMeans(pu))
+  own <- which(p7[, 1] == 7 & p7[, 2] == 7)
+  gamma0[own, ] <- 0; gamma0[, own] <- 0; gamma0[own, own] <- 1
+  W <- solve(gamma0)
+  M <- crossprod(Z) / d
+  # th: B by rows, alpha, the error variances, var and covariance of zeta,
+  # then the covariates' variances and covariance and their means.
+  moments <- function(th) c(growth_moments(th[1:13], matrix(c(th[14], th[15], th[15], th[16]), 2), th[17:18]))
+  about_zero <- function(m) rbind(cbind(m$sigma + cc * m$mu %o% m$mu, cc * m$mu), c(cc * m$mu, cc))[p7]
+  discrepancy <- function(th) { r <- M[p7] - about_zero(moments(th)); sum(r * (W %*% r)) }
+  S <- crossprod(sweep(X, 2, colMeans(X))) / d; xbar <- colMeans(X)
+  th <- nlminb(c(0.5, 0.5, 0.2, 0.2, 0.6, 1, rep(0.5, 5), 0.1, 0.05, S[5, 5], S[6, 5], S[6, 6], xbar[5:6]), discrepancy,
+               control = list(rel.tol = 1e-15, eval.max = 10000, iter.max = 10000))$par
+  th <- optim(th, discrepancy, method = "BFGS", control = list(reltol = 1e-16, maxit = 10000))$par
+  central <- function(f, at) sapply(seq_along(at), function(i) {
+    h <- 1e-5 * max(1, abs(at[i])); e <- replace(numeric(length(at)), i, h); (f(at + e) - f(at - e)) / (2 * h) })
+  pairs <- which(lower.tri(S, diag = TRUE), arr.ind = TRUE); pairs <- pairs[order(pairs[, 2], pairs[, 1]), ]
+  centred <- function(m) c(m$sigma[pairs], m$mu)
+  Ju <- central(function(a) about_zero(moments(a)), th)
+  Jc <- central(function(a) centred(moments(a)), th)
+  V <- solve(t(Ju) %*% W %*% Ju) / n
+  z <- sweep(X, 2, xbar)
+  tc <- cbind(t(apply(z, 1, function(v) (v %o% v)[pairs])), z)
+  v <- diag(crossprod(tc) / n - tcrossprod(colMeans(tc)))
+  w <- v / n - diag(Jc %*% V %*% t(Jc))
+  r <- c(S[pairs], xbar) - centred(moments(th))
+  keys <- c(paste0("ares_", colnames(X)[pairs[, 1]], "_", colnames(X)[pairs[, 2]]), paste0("ares_", colnames(X), "_mean"))
+  for (u in seq_along(r)) put(case, keys[u], r[u] / sqrt(w[u]))
+}
+put_wls_growth_means("growth_x_wls_means", nrow(growth) - 1)
+put_wls_growth_means("growth_x_wls_means_n", nrow(growth))
+
 out <- do.call(rbind, rows)
 write.csv(out, file.path(fixtures, "residual_variance_reference.csv"), row.names = FALSE, quote = FALSE)

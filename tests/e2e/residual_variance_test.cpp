@@ -12,8 +12,10 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <iterator>
 #include <map>
 #include <string>
+#include <vector>
 
 #include "harness.h"
 
@@ -117,24 +119,65 @@ TEST(ResidualVariance, TheSampleBlockIsCountedAsTheNamedBlockIs) {
 // With means GLS weighs the moments about zero, and var(s) - J V J' takes
 // V at the fitted means where the reference linearizes the estimator
 // exactly: the two agree to first order, the covariances among the
-// endogenous variables here within 0.4%, the rest within 1e-4.
+// endogenous variables here within 0.4%, the rest (the means among them,
+// whose variance has the constant's moment c = N / (N - 1) in it) within
+// 1e-4.
 constexpr double kMeansGlsTol = 3e-3;
 
+bool endogenous_covariance(const std::pair<std::string, std::string>& names) {
+    return names.first[0] == 't' && names.second[0] == 't';
+}
+
+// The block of the MIMIC model fixed by the user at R's printed covariances
+// of x1-x3 to 15 digits (signif(cov(hs), 15)): the sample's to the precision of
+// the data, so the sample's block.
+const BlockCase kMimicPrintedBlock = {
+    "mimic_printed", "hs", "", "x1-x6", kBlockCases[0].model,
+    ", x1-x3 = 1.36289770722045 1.38638981173865 1.279114410299",
+    "cov x1 x2 = 0.408729221353821, x1 x3 = 0.581832335560631, x2 x3 = 0.452567483388704;\n"};
+
 TEST(ResidualVariance, GlsWithTheSampleBlockTakesTheVarianceOfItsOwnEstimator) {
-    for (const BlockCase& c : kBlockCases) {
+    std::vector<BlockCase> cases(std::begin(kBlockCases), std::end(kBlockCases));
+    cases.push_back(kMimicPrintedBlock);
+    for (const BlockCase& c : cases) {
         const std::string name = c.name;
         if (name == "path") continue;
         const double tol = name == "growth_x_means" ? kMeansGlsTol : kResidualTol;
         SCOPED_TRACE(name);
-        const RunResult r =
-            run(c.data, std::string("method=gls") + c.options, c.vars, replaced(replaced(c.model, "{STD}", ""), "{COV}", ""));
+        const bool printed = name == "mimic_printed";
+        const RunResult r = run(c.data, std::string("method=gls") + c.options, c.vars,
+                                replaced(replaced(c.model, "{STD}", printed ? c.stdBlock : ""), "{COV}",
+                                         printed ? c.covBlock : ""));
         ASSERT_EQ(r.exitStatus, 0) << r.log;
-        const std::string refCase = name == "growth_x_means" ? "growth_x_gls_means" : name + "_gls";
+        const std::string refCase =
+            name == "growth_x_means" ? "growth_x_gls_means" : printed ? "mimic_gls" : name + "_gls";
         const std::map<std::string, double> ref = reference_rows("residual_variance_reference.csv", refCase);
         ASSERT_FALSE(ref.empty());
         for (const auto& [key, names] : cells(ref)) {
+            const double want = ref.at(key), within = endogenous_covariance(names) ? tol : kResidualTol;
+            EXPECT_NEAR(residual(r, names.first, names.second), want, within * std::fmax(1.0, std::fabs(want))) << key;
+        }
+    }
+}
+
+// WLS with means: the variance of each sample moment is its own
+// fourth-order moment, a mean's that of its variable about the mean, under
+// every divisor (the constant's moment c = N / d divides the means of the
+// moments about zero and not their variances).
+TEST(ResidualVariance, WlsWithMeansTakesEachMomentsOwnFourthOrderMoment) {
+    const BlockCase& c = kBlockCases[3];
+    const std::string model = replaced(replaced(c.model, "{STD}", ""), "{COV}", "");
+    for (const char* vardef : {"", " vardef=n"}) {
+        SCOPED_TRACE(vardef);
+        const RunResult r = run(c.data, std::string("method=wls") + c.options + vardef, c.vars, model);
+        ASSERT_EQ(r.exitStatus, 0) << r.log;
+        const std::map<std::string, double> ref =
+            reference_rows("residual_variance_reference.csv", *vardef ? "growth_x_wls_means_n" : "growth_x_wls_means");
+        ASSERT_EQ(ref.size(), 27u);
+        for (const auto& [key, names] : cells(ref)) {
             const double want = ref.at(key);
-            EXPECT_NEAR(residual(r, names.first, names.second), want, tol * std::fmax(1.0, std::fabs(want))) << key;
+            EXPECT_NEAR(residual(r, names.first, names.second), want, kResidualTol * std::fmax(1.0, std::fabs(want)))
+                << key;
         }
     }
 }

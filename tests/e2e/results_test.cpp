@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <set>
@@ -904,6 +905,88 @@ TEST(ResultsRuns, NormalizedResidualsAskedForAndWithoutCovariance) {
         EXPECT_EQ(std::find(notes.begin(), notes.end(), 189) != notes.end(), !asked);
         EXPECT_TRUE(matrices(r, "AsymStdRes").empty());
     }
+}
+
+// The two-factor model of x1-x6 by `method` with `options`, on hs.csv.
+std::string hs6_program(const std::string& method, const std::string& options) {
+    return "proc velix data=hs method=" + method + " covariance " + options +
+           ";\nvar x1-x6;\n"
+           "lineqs x1 = 1.0 Fvis + E1, x2 = l2 Fvis + E2, x3 = l3 Fvis + E3,\n"
+           "       x4 = 1.0 Ftxt + E4, x5 = l5 Ftxt + E5, x6 = l6 Ftxt + E6;\n"
+           "std Fvis Ftxt = vvis vtxt, E1-E6 = ve1-ve6;\ncov Fvis Ftxt = cvt;\nrun;\n";
+}
+
+// The fit summary in each method's own terms (results_reference.R, case
+// hs6_*): GLS with INWGT= measures GFI and AGFI by the INWGT= weights (the
+// covariances of the first 150 pupils weighing all 301), and GLS and ML
+// with KURTOSIS divide the chi-square by the relative multivariate kurtosis.
+TEST(ResultsRuns, FitSummaryTakesEachMethodsOwnWeightsAndKurtosis) {
+    const Reference inwgt = reference("hs6_gls_inwgt"), kurtosis = reference("hs6_kurtosis");
+    struct Case {
+        const char* method;
+        const char* options;
+    };
+    for (const Case& c : {Case{"gls", "inwgt=hs6_weights"}, Case{"gls", "kurtosis"}, Case{"ml", "kurtosis"}}) {
+        SCOPED_TRACE(std::string(c.method) + " " + c.options);
+        const RunResult r = run_velix(hs6_program(c.method, c.options), {"hs.csv", "hs6_weights.csv"});
+        ASSERT_EQ(r.exitStatus, 0) << r.log;
+        const auto fit = factoid_values(*r.items(0, "factoid", "Fit").at(0));
+        if (std::string(c.options) == "kurtosis") {
+            const std::string m = c.method;
+            expect_close(fit.at("Kurtosis-Adjusted Chi-Square"), kurtosis.at(m + ":adjchisq"), 1e-6, "adjusted");
+            expect_close(fit.at("Prob > Kurtosis-Adjusted Chi-Square"), kurtosis.at(m + ":p"), 1e-5, "p");
+        } else {
+            expect_close(fit.at("Goodness of Fit Index (GFI)"), inwgt.at("gfi"), 1e-7, "GFI");
+            expect_close(fit.at("GFI Adjusted for Degrees of Freedom (AGFI)"), inwgt.at("agfi"), 1e-7, "AGFI");
+        }
+    }
+}
+
+// The standardized residuals each method shows by default and the rows of
+// its output data sets: the variance standardized ones for ULS and DWLS
+// (DWLS's at lavaan's DWLS estimates, results_reference.R case hs6_dwls),
+// the asymptotic ones for the others; OUTSTAT= names its predicted moments
+// and residuals after the method, and OUTEST= holds the information matrix
+// of the methods that have one (not ULS and DWLS).
+TEST(ResultsRuns, EachMethodNamesItsResidualsAndOutputRows) {
+    const Reference dwls = reference("hs6_dwls");
+    const std::string dir = own_folder("results_method_rows");
+    std::ifstream hs(data_path("hs.csv"));
+    std::ofstream(dir + "/hs.csv") << hs.rdbuf();
+    struct Case {
+        const char* method;
+        const char* predicted;
+        const char* residuals;
+        bool information;
+    };
+    for (const Case& c : {Case{"uls", "ULSPRED", "ULSSRES", false}, Case{"gls", "GLSPRED", "GLSASRES", true},
+                          Case{"ml", "MAXPRED", "MAXASRES", true}, Case{"wls", "WLSPRED", "WLSASRES", true},
+                          Case{"dwls", "DWLSPRED", "DWLSSRES", false}}) {
+        SCOPED_TRACE(c.method);
+        const RunResult r = run_velix(hs6_program(c.method, "residual outstat=st outest=est"), {}, {"--lib", dir});
+        ASSERT_EQ(r.exitStatus, 0) << r.log;
+        const std::vector<std::string> stat = read_rows(dir + "/st.csv").types(),
+                                       est = read_rows(dir + "/est.csv").types();
+        auto count = [](const std::vector<std::string>& types, const std::string& type) {
+            return std::count(types.begin(), types.end(), type);
+        };
+        EXPECT_GT(count(stat, c.predicted), 0) << c.predicted;
+        EXPECT_EQ(count(stat, c.residuals), 6) << c.residuals;
+        EXPECT_EQ(count(est, "INFORMAT") > 0, c.information);
+        // ULS and DWLS, without an information matrix, show the variance
+        // standardized residuals.
+        const bool varStd = !c.information;
+        EXPECT_EQ(matrices(r, "VarStdRes").size(), varStd ? 1u : 0u);
+        EXPECT_EQ(matrices(r, "AsymStdRes").size(), varStd ? 0u : 1u);
+        if (std::string(c.method) != "dwls") continue;
+        const JsonValue& m = *matrices(r, "VarStdRes").at(0);
+        for (int i = 1; i <= 6; ++i)
+            for (int j = 1; j <= i; ++j) {
+                const std::string a = "x" + std::to_string(i), b = "x" + std::to_string(j);
+                EXPECT_NEAR(at(m, a, b).number(), dwls.at("varstd:" + a + ":" + b), 1e-5) << a << ", " << b;
+            }
+    }
+    std::filesystem::remove_all(dir);
 }
 
 }  // namespace

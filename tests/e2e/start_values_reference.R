@@ -13,6 +13,10 @@
 # 3. A WLS path model of iris (the four measures renamed SL SW PL PW, the
 #    exogenous block estimated): its chi-square, which WLS reaches from
 #    the start of an ML fit.
+# 4. The linear curve of Demo.growth with the latent means given as
+#    covariances with the constant (cov Fi Intercept = mi): their start,
+#    the least-squares intercept and slope of the means of t1-t4 on the
+#    time scores times the constant's moment N / (N - 1).
 library(lavaan)
 library(nlme)
 
@@ -63,6 +67,9 @@ rows[[length(rows) + 1]] <- data.frame(case = "burns_wls", key = c("chisq", name
 flower_paths <- sem("SL ~ PL + PW
                      SW ~ PW + SL", flowers, estimator = "WLS", fixed.x = FALSE)
 rows[[length(rows) + 1]] <- data.frame(case = "iris_wls", key = "chisq", value = fitMeasures(flower_paths, "chisq"))
+means <- coef(lm(colMeans(Demo.growth[, ty]) ~ I(0:3)))
+rows[[length(rows) + 1]] <- data.frame(case = "growth_constant_cov", key = c("mi", "ms"),
+                                       value = unname(means) * nrow(Demo.growth) / (nrow(Demo.growth) - 1))
 out <- do.call(rbind, rows)
 out$value <- sprintf("%.15g", out$value)
 write.csv(out, "tests/fixtures/start_values_reference.csv", row.names = FALSE, quote = FALSE)

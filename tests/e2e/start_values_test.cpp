@@ -99,6 +99,23 @@ TEST(StartValues, GrowthCurvesWithMeansReachTheFitFromTheDefaultStart) {
     }
 }
 
+// Latent means given as covariances with the constant (cov Fi Intercept =
+// mi): the implied means start at the least-squares ones from the sample
+// means, so each covariance starts at its mean times the constant's own
+// moment N / (N - 1) (start_values_reference.R, case growth_constant_cov).
+TEST(StartValues, LatentMeansGivenAsCovariancesWithTheConstantStartAtTheSampleMeans) {
+    const auto ref = reference("growth_constant_cov");
+    const auto r = run_velix(
+        "proc velix data=demo_growth method=ml covariance augment technique=none;\nvar t1-t4;\n"
+        "lineqs t1 = 1.0 Fi + E1, t2 = 1.0 Fi + 1.0 Fs + E2, t3 = 1.0 Fi + 2.0 Fs + E3, t4 = 1.0 Fi + 3.0 Fs + E4;\n"
+        "std E1-E4 = ve1-ve4, Fi Fs = vi vs;\ncov Fi Fs = cis, Fi Intercept = mi, Fs Intercept = ms;\nrun;\n",
+        {"demo_growth.csv"});
+    ASSERT_EQ(r.exitStatus, 0) << r.log;
+    const auto estimates = column_by_parameter(result_table(r), "Estimate");
+    expect_relative(estimates.at("mi"), ref.at("mi"), 1e-12, "mi");
+    expect_relative(estimates.at("ms"), ref.at("ms"), 1e-12, "ms");
+}
+
 // A start point the objective cannot be evaluated at (a covariance of the
 // latent intercept and slope far beyond their variances, which leaves the
 // implied moments indefinite) says what to do about it.
