@@ -87,11 +87,11 @@ std::string hs_step(const std::string& data, const std::string& extra = "") {
     return "proc velix data=" + data + " method=ml covariance;\n" + extra + kHsModel + "run;\n";
 }
 
-std::string sumwgt_row(const Data& d, const std::vector<double>& w, const std::string& lead = "") {
+std::string sumwgt_row(const Data& d, const std::vector<double>& w, bool column = false) {
     double sw = 0.0;
     for (double x : w) sw += x;
-    std::string out = lead + "SUMWGT,";
-    for (size_t j = 0; j < d.p(); ++j) out += "," + number_text(sw);
+    std::string out = "SUMWGT,";
+    for (size_t j = column ? 0 : 1; j <= d.p(); ++j) out += "," + number_text(sw);
     return out + "\n";
 }
 
@@ -101,12 +101,17 @@ TEST(SscpCounts, TheInterceptCellIsTheSumOfWeightsAndWithoutItTheCountMustBeStat
     // SUMWGT row, fit as the weighted raw data; the unweighted sums without
     // Intercept column and N row fit as the raw data with NOBS= (lavaan's
     // chi-square 85.0221, n_rows_reference.R) and are an ERROR that names
-    // NOBS= without it; an Intercept cell that is not positive is an ERROR.
+    // NOBS= without it; an Intercept cell that is not positive is an ERROR,
+    // and so is a SUMWGT row that gives another sum of weights than the
+    // Intercept cell (by ML and ULS).
     const Data d = read_csv("hs.csv");
     const std::vector<double> w = weights_of(d), one(d.rows.size(), 1.0);
     const std::string dir = scratch_dir("mc_sscp");
     write_weighted(dir + "/hsw.csv", d, w);
-    std::ofstream(dir + "/cell.csv") << sscp_header(d, true) << sscp_rows(d, w, true) << n_row(d, true);
+    std::ofstream(dir + "/cell.csv") << sscp_header(d, true) << sscp_rows(d, w, true) << n_row(d, true)
+                                     << sumwgt_row(d, w, true);
+    std::ofstream(dir + "/twosums.csv") << sscp_header(d, true) << sscp_rows(d, w, true) << n_row(d, true)
+                                        << sumwgt_row(d, one, true);
     std::ofstream(dir + "/row.csv") << sscp_header(d, false) << sscp_rows(d, w, false) << n_row(d, false)
                                     << sumwgt_row(d, w);
     std::ofstream(dir + "/bare.csv") << sscp_header(d, false) << sscp_rows(d, one, false);
@@ -119,6 +124,8 @@ TEST(SscpCounts, TheInterceptCellIsTheSumOfWeightsAndWithoutItTheCountMustBeStat
         std::ofstream(dir + "/cell" + cell + ".csv") << sscp_header(d, true) << rows << n_row(d, true);
         program += hs_step("'" + dir + "/cell" + cell + ".csv'");
     }
+    program += hs_step("'" + dir + "/twosums.csv'") + "proc velix data='" + dir + "/twosums.csv' method=uls covariance;\n" +
+               kHsModel + "run;\n";
     auto r = run_velix(program, {"hs.csv"});
     const GroupFit weighted = fit_of(r, 0), raw = fit_of(r, 3);
     expect_same_fit(fit_of(r, 1), weighted, 1e-8, "Intercept column, N row");
@@ -135,6 +142,14 @@ TEST(SscpCounts, TheInterceptCellIsTheSumOfWeightsAndWithoutItTheCountMustBeStat
         EXPECT_EQ(return_code(r, k), 108) << k;
     }
     EXPECT_TRUE(logged(r, "The Intercept x Intercept element of the SSCP data set is -21;"));
+    for (size_t k : {8u, 9u}) {
+        EXPECT_TRUE(has_message(r, k, 230, 65)) << k << "\n" << r.log;
+        EXPECT_EQ(return_code(r, k), 108) << k;
+    }
+    // 43 cycles of the weights 0.5 to 2 sum to 376.25.
+    EXPECT_TRUE(logged(r, "SUMWGT row of the SSCP data set gives the sum of weights 301, but its Intercept x Intercept "
+                          "element, the sum of weights of its sums, is 376.25."))
+        << r.log;
 }
 
 // The two schools of hs_by, without the school variable.
@@ -290,14 +305,20 @@ TEST(SymmetricMatrix, IsAnalysedAsGivenWithPartialAndDfreduceInEveryByGroup) {
 
 TEST(MomentMessages, EachFaultOfAMomentDataSetIsNamed) {
     // A covariance matrix of a, b and c with its N and MEAN rows, spoilt
-    // one way at a time.
+    // one way at a time, fitted by ML and by ULS: the reader's messages do
+    // not depend on the method.
     const std::string good = "N,,50,50,50\nMEAN,,1,2,3\nCOV,a,2,0.5,0.3\nCOV,b,0.5,3,0.4\nCOV,c,0.3,0.4,4\n";
+    // The same moments about zero (divisor N) but for UCOV(a, a) = 0.9,
+    // below the squared mean of a.
+    const std::string aboutZero =
+        "N,,50,50,50\nMEAN,,1,2,3\nCOV,a,0.9,2.49,3.294\nCOV,b,2.49,6.94,6.392\nCOV,c,3.294,6.392,12.92\n";
     struct Case {
-        std::string rows;     // replacing `from` in good by `to`
+        std::string rows;     // the type of the matrix rows, written over "COV"
         std::string from, to, options;
         int group, number;
         std::string text;
         int code;             // the step's return code
+        int ulsCode = -1;     // under ULS, when it differs
     } cases[] = {
         {"COV", "N,,50,50,50", "N,,1,1,1", "", 230, 58, "N = 1 of the moment data set is too small", 108},
         {"COV", "N,,50,50,50", "N,,-21,-21,-21", "", 230, 55, "The N row of the moment data set gives -21", 108},
@@ -311,30 +332,62 @@ TEST(MomentMessages, EachFaultOfAMomentDataSetIsNamed) {
         {"SYMATRIX", "COV,b,0.5,", "COV,b,0.6,", "", 352, 202, "its element of b and a is 0.5 in one row and 0.6", 0},
         {"SYMATRIX", "N,,50,50,50", "N,,-21,-21,-21", "", 230, 55, "The N row of the moment data set gives -21", 108},
         {"SYMATRIX", "N,,50,50,50", "N,,50,50,50\nN,,40,40,40", "", 230, 57, "more than one N row (50, then 40)", 0},
+        // Two values of a symmetric matrix's element 0.001 apart; a
+        // covariance that makes a correlation of 1.2; a standard deviation
+        // between -1 and 0.
+        {"SYMATRIX", "COV,b,0.5,", "COV,b,0.501,", "", 352, 202, "element of b and a is 0.5 in one row and 0.501", 0},
+        {"COV", "COV,a,2,0.5,0.3\nCOV,b,0.5,", "COV,a,2,2.94,0.3\nCOV,b,2.94,", "", 230, 25,
+         "The correlation of b and a is 1.20025, beyond 1", 108, 4},
+        {"CORR", "N,,50,50,50", "N,,50,50,50\nSTD,,1,-0.9,2", "", 230, 54, "b has the standard deviation -0.9", 108},
+        // Moment data sets that contradict themselves.
+        {"COV", "MEAN,,1,2,3", "MEAN,,1,2,3\nMEAN,,1,0,3", "", 230, 63,
+         "more than one MEAN row (the value of b is 2, then 0); the last one is used", 0},
+        {"COV", "N,,50,50,50", "N,,50,50,50\nSTD,,1,1,1\nSTD,,1,2,1", "", 230, 63,
+         "more than one STD row (the value of b is 1, then 2)", 0},
+        {"SYMATRIX", "N,,50,50,50", "N,,50,50,50\nSTD,,1,1,1\nSTD,,1,2,1", "", 230, 63,
+         "more than one STD row (the value of b is 1, then 2)", 0},
+        {"COV", "COV,c,0.3,0.4,4\n", "COV,c,0.3,0.4,4\nCOV,b,0.5,3.5,0.4\n", "", 230, 64,
+         "more than one COV row of b: its element of b and b is 3, then 3.5; the values of the last one are used", 0},
+        {"SYMATRIX", "COV,c,0.3,0.4,4\n", "COV,c,0.3,0.4,4\nCOV,b,0.5,3.5,0.4\n", "", 230, 64,
+         "more than one SYMATRIX row of b: its element of b and b is 3, then 3.5", 0},
+        {"COV", "COV,b,0.5,", "COV,b,0.6,", "", 230, 23,
+         "its element of b and a is 0.5 in the row of a and 0.6 in the row of b; the later one is used", 0},
+        {"UCOV", good, aboutZero, "", 230, 66,
+         "Variable a has the mean 1 and the second moment about zero 0.9: its variance about the means, "
+         "-0.102041, is negative.",
+         108},
+        {"COV", "MEAN,,1,2,3", "MEAN,,1,.,3", "", 230, 67, "MEAN row of the moment data set has no value for b; the means are taken as 0.", 0},
     };
     const std::string dir = scratch_dir("mc_messages");
-    const std::string model = ";\nlineqs a = 1.0 F + E1, b = l2 F + E2, c = l3 F + E3;\nstd F = vf, E1-E3 = e1-e3;\nrun;\n";
     std::string program;
-    for (size_t k = 0; k < std::size(cases); ++k) {
-        std::string rows = good;
-        const Case& c = cases[k];
-        rows.replace(rows.find(c.from), c.from.size(), c.to);
-        if (c.rows == "SYMATRIX")
-            for (size_t at = rows.find("COV,"); at != std::string::npos; at = rows.find("COV,", at))
-                rows.replace(at, 3, "SYMATRIX");
-        std::ofstream(dir + "/m" + std::to_string(k) + ".csv") << "# TYPE=" << c.rows << "\n_TYPE_,_NAME_,a,b,c\n" << rows;
-        program += "proc velix data='" + dir + "/m" + std::to_string(k) + ".csv' method=ml covariance" + c.options + model;
+    for (const std::string method : {"ml", "uls"}) {
+        const std::string model = ";\nlineqs a = 1.0 F + E1, b = l2 F + E2, c = l3 F + E3;\nstd F = vf, E1-E3 = e1-e3;\nrun;\n";
+        for (size_t k = 0; k < std::size(cases); ++k) {
+            std::string rows = good;
+            const Case& c = cases[k];
+            rows.replace(rows.find(c.from), c.from.size(), c.to);
+            if (c.rows != "COV")
+                for (size_t at = rows.find("COV,"); at != std::string::npos; at = rows.find("COV,", at + c.rows.size()))
+                    rows.replace(at, 3, c.rows);
+            const std::string file = dir + "/m" + std::to_string(k) + ".csv";
+            std::ofstream(file) << "# TYPE=" << c.rows << "\n_TYPE_,_NAME_,a,b,c\n" << rows;
+            program += "proc velix data='" + file + "' method=" + method + " covariance" + c.options + model;
+        }
     }
     // numpy's savetxt(header="a,b,c") puts the names behind '#'.
     std::ofstream(dir + "/np.csv") << "# a,b,c\n1.5,2.5,3.5\n2,1,4\n3,4,1\n";
-    program += "proc velix data='" + dir + "/np.csv' method=ml covariance" + model;
+    program += "proc velix data='" + dir + "/np.csv' method=ml covariance;\nlineqs a = 1.0 F + E1, b = l2 F + E2, "
+               "c = l3 F + E3;\nstd F = vf, E1-E3 = e1-e3;\nrun;\n";
     auto r = run_velix(program, {});
-    for (size_t k = 0; k < std::size(cases); ++k) {
-        const Case& c = cases[k];
-        EXPECT_TRUE(has_message(r, k, c.group, c.number)) << k << ": " << c.text << "\n" << r.log;
-        EXPECT_TRUE(logged(r, c.text)) << k << ": " << c.text;
-        EXPECT_EQ(return_code(r, k), c.code) << k << ": " << c.text;
-    }
+    for (size_t m = 0; m < 2; ++m)
+        for (size_t k = 0; k < std::size(cases); ++k) {
+            const Case& c = cases[k];
+            const size_t step = m * std::size(cases) + k;
+            const std::string what = std::to_string(k) + (m ? " ULS: " : " ML: ") + c.text;
+            EXPECT_TRUE(has_message(r, step, c.group, c.number)) << what << "\n" << r.log;
+            EXPECT_TRUE(logged(r, c.text)) << what;
+            EXPECT_EQ(return_code(r, step), m == 1 && c.ulsCode >= 0 ? c.ulsCode : c.code) << what;
+        }
     EXPECT_TRUE(logged(r, "NOTE: Line 1 of np.csv, \"# a,b,c\", is a comment")) << r.log;
     EXPECT_TRUE(logged(r, "comments=\"\""));
 }
