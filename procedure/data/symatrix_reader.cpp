@@ -1,7 +1,9 @@
 // cosfico: the reader of a TYPE=SYMATRIX DATA=: a symmetric matrix given
 // row by row (rows named by _NAME_, by the row names that R and pandas
 // write, or else taken in order), with optional MEAN, STD, USTD, N and
-// SUMWGT rows.  The matrix is analysed as it is given.
+// SUMWGT rows.  The matrix is taken as covariances with the divisor of its
+// N: the moment step sweeps the PARTIAL variables out of it and moves it
+// to the divisor in force, as it does the other forms.
 #include <algorithm>
 #include <cmath>
 #include <cstring>

@@ -271,36 +271,62 @@ const char* const kPartialModel =
     "       x4 = 1.0 F2 + E4, x5 = l5 F2 + E5, x6 = l6 F2 + E6, x8 = l8 F2 + E8;\n"
     "std F1 F2 = v1 v2, E1-E8 = e1-e8;\ncov F1 F2 = c12;\nrun;\n";
 
-TEST(SymmetricMatrix, IsAnalysedAsGivenWithPartialAndDfreduceInEveryByGroup) {
+TEST(SymmetricMatrix, IsAnalysedAsGivenUnsweptAndSweptAsTheRawDataInEveryByGroup) {
     // R's cov() of hs as TYPE=SYMATRIX in the default correlation analysis:
     // the covariance analysis of the raw data, by school too, under its own
-    // title.  With PARTIAL x9, in either analysis and with DFREDUCE=2, the
-    // estimates are lavaan's on S11 - S12 S22^-1 S21.
+    // title.  With PARTIAL x9 the swept matrix moves to the divisor of the
+    // partial moments, as the raw data's does: in covariance analysis, by ML
+    // and ULS, with and without DFREDUCE=5, the fit of the raw data, which
+    // is lavaan's on their partial covariances (moment_checks_reference.R);
+    // in correlation analysis the raw data's partial correlations.
     const Data d = read_csv("hs.csv");
     const std::vector<Data> school = schools();
     const std::string dir = scratch_dir("mc_symatrix");
     std::ofstream(dir + "/s.csv") << matrix_header(d, "SYMATRIX") << matrix_rows(d, "SYMATRIX");
     std::ofstream(dir + "/by.csv") << matrix_header(d, "SYMATRIX", "school,")
                                    << matrix_rows(school[0], "SYMATRIX", "1,") << matrix_rows(school[1], "SYMATRIX", "2,");
-    const std::string s = "'" + dir + "/s.csv' method=ml";
-    std::string program = hs_step("hs") + "proc velix data=" + s + ";\n" + kHsModel + "run;\n" +
+    const std::string s = "'" + dir + "/s.csv'";
+    std::string program = hs_step("hs") + "proc velix data=" + s + " method=ml;\n" + kHsModel + "run;\n" +
                           hs_step("hs_by", "by school;\n") + "proc velix data='" + dir +
                           "/by.csv' method=ml;\nby school;\n" + kHsModel + "run;\n";
-    for (const std::string options : {"", " covariance", " covariance dfreduce=2", " dfreduce=2"})
-        program += "proc velix data=" + s + options + ";\nvar x1-x8;\npartial x9;\n" + kPartialModel;
+    const std::string partial = ";\nvar x1-x8;\npartial x9;\n" + std::string(kPartialModel);
+    for (const std::string options : {" method=ml covariance", " method=ml covariance dfreduce=5",
+                                      " method=uls covariance", " method=uls covariance dfreduce=5", " method=ml"})
+        program += "proc velix data=hs" + options + partial + "proc velix data=" + s + options + partial;
     auto r = run_velix(program, {"hs.csv", "hs_by.csv"});
     ASSERT_EQ(r.exitStatus, 0) << r.log;
     // The two analyses stop at the default criteria from different scales.
     expect_same_fit(fit_of(r, 1), fit_of(r, 0), 5e-5, "SYMATRIX");
     for (size_t g = 0; g < 2; ++g) expect_same_fit(fit_of(r, 3, g), fit_of(r, 2, g), 5e-5, "SYMATRIX by school");
     EXPECT_TRUE(logged(r.listing, "Analysis of the Symmetric Matrix as Given"));
-    EXPECT_FALSE(logged(r.listing, "Analysis of the Correlation Matrix"));
-    const std::map<std::string, double> lavaan = {
-        {"l2", 0.6037885672}, {"l5", 1.107589373}, {"v1", 0.5911761135}, {"c12", 0.2867083081}};
-    for (size_t k = 4; k < 8; ++k)
-        for (const auto& [name, v] : lavaan) {
-            EXPECT_LT(rel(fit_of(r, k).est.at(name), v), 2e-5) << k << " " << name;
+    // lavaan: l2, l5, v1, c12 and the chi-square, by ML with N - 1 = 300
+    // and with N - 6 = 295 observations, and by ULS.
+    const double lavaan[4][5] = {{0.6037889207, 1.107589283, 0.5931545114, 0.2876682384, 100.8014978},
+                                 {0.6037889207, 1.107589283, 0.5931545114, 0.2876682384, 99.11585402},
+                                 {0.496088713, 1.053168005, 0.8027967424, 0.3133805522, NAN},
+                                 {0.4960887108, 1.053168006, 0.8027967465, 0.3133805528, NAN}};
+    const char* const names[4] = {"l2", "l5", "v1", "c12"};
+    // ULS has no chi-square.
+    const auto chisq = [&](size_t step) { return factoid_values(*r.items(step, "factoid", "Fit").at(0)).at("Chi-Square"); };
+    for (size_t k = 0; k < 5; ++k) {
+        const std::string what = "PARTIAL, case " + std::to_string(k);
+        const auto raw = column_by_parameter(result_table(r, 4 + 2 * k), "Estimate");
+        const auto symmetric = column_by_parameter(result_table(r, 5 + 2 * k), "Estimate");
+        ASSERT_EQ(raw.size(), symmetric.size()) << what << "\n" << r.log;
+        for (const auto& [name, v] : raw)
+            EXPECT_LT(rel(symmetric.at(name), v), 1e-6) << what << ": " << name << " " << symmetric.at(name)
+                                                        << " against the raw data's " << v;
+        const bool ml = k < 2 || k == 4;
+        if (ml) {
+            EXPECT_LT(rel(chisq(5 + 2 * k), chisq(4 + 2 * k)), 1e-6) << what << ": chi-square";
         }
+        if (k == 4) continue;  // the correlation analysis: the raw data's alone
+        for (size_t p = 0; p < 4; ++p)
+            EXPECT_LT(rel(raw.at(names[p]), lavaan[k][p]), 2e-5) << what << ": " << names[p] << " " << raw.at(names[p]);
+        if (ml) {
+            EXPECT_LT(rel(chisq(4 + 2 * k), lavaan[k][4]), 1e-6) << what << ": chi-square " << chisq(4 + 2 * k);
+        }
+    }
 }
 
 TEST(MomentMessages, EachFaultOfAMomentDataSetIsNamed) {
