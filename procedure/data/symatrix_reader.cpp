@@ -148,7 +148,8 @@ int32_t cosfico(ProcContext* ctx, double statedN) {
             std::copy(v, v + n, dv.moments->means);
             dv.moments->meansGiven = 1;
         } else if (dv.input->typeVar > 0 && (type_is(type, "STD") || type_is(type, "USTD"))) {
-            if (stdRow) velix::detail::note_second_row(type_is(type, "STD") ? "STD" : "USTD", vars, dv.moments->stdDevs, v);
+            const char* row = type_is(type, "STD") ? "STD" : "USTD";
+            if (stdRow) velix::detail::note_second_row(row, vars, dv.moments->stdDevs, v);
             stdRow = true;
             std::copy(v, v + n, dv.moments->stdDevs);
         } else if (dv.input->typeVar > 0 && type_is(type, "N")) {

@@ -382,12 +382,14 @@ TEST(MomentMessages, EachFaultOfAMomentDataSetIsNamed) {
          "Variable a has the mean 1 and the second moment about zero 0.9: its variance about the means, "
          "-0.102041, is negative.",
          108},
-        {"COV", "MEAN,,1,2,3", "MEAN,,1,.,3", "", 230, 67, "MEAN row of the moment data set has no value for b; the means are taken as 0.", 0},
+        {"COV", "MEAN,,1,2,3", "MEAN,,1,.,3", "", 230, 67,
+         "MEAN row of the moment data set has no value for b; the means are taken as 0.", 0},
     };
     const std::string dir = scratch_dir("mc_messages");
     std::string program;
+    const std::string model =
+        ";\nlineqs a = 1.0 F + E1, b = l2 F + E2, c = l3 F + E3;\nstd F = vf, E1-E3 = e1-e3;\nrun;\n";
     for (const std::string method : {"ml", "uls"}) {
-        const std::string model = ";\nlineqs a = 1.0 F + E1, b = l2 F + E2, c = l3 F + E3;\nstd F = vf, E1-E3 = e1-e3;\nrun;\n";
         for (size_t k = 0; k < std::size(cases); ++k) {
             std::string rows = good;
             const Case& c = cases[k];
@@ -402,8 +404,7 @@ TEST(MomentMessages, EachFaultOfAMomentDataSetIsNamed) {
     }
     // numpy's savetxt(header="a,b,c") puts the names behind '#'.
     std::ofstream(dir + "/np.csv") << "# a,b,c\n1.5,2.5,3.5\n2,1,4\n3,4,1\n";
-    program += "proc velix data='" + dir + "/np.csv' method=ml covariance;\nlineqs a = 1.0 F + E1, b = l2 F + E2, "
-               "c = l3 F + E3;\nstd F = vf, E1-E3 = e1-e3;\nrun;\n";
+    program += "proc velix data='" + dir + "/np.csv' method=ml covariance" + model;
     auto r = run_velix(program, {});
     for (size_t m = 0; m < 2; ++m)
         for (size_t k = 0; k < std::size(cases); ++k) {
