@@ -235,7 +235,7 @@ const MessageRow kMessageCatalogue[] = {
     {kMsgReader, 18, "WARNING: The correlation matrix is normalised to a unit diagonal."},
     {kMsgReader, 21, "ERROR: The moment data set has more matrix rows than analysis variables."},
     {kMsgReader, 22, "WARNING: A diagonal element of the correlation matrix differs from 1."},
-    {kMsgReader, 23, "WARNING: Two rows give different values for the same matrix element; the later one is used."},
+    {kMsgReader, 23, "WARNING: The moment matrix is not symmetric: its element of %s and %s is %g in the row of %s and %g in the row of %s; the later one is used."},
     {kMsgReader, 24, "WARNING: A variance is not positive after the means are removed; its row and column are set to 0."},
     {kMsgReader, 25, "WARNING: The correlation of %.*s and %.*s is %g, beyond 1 in size; it is analysed as given."},
     {kMsgReader, 26, "ERROR: A variable with zero variance has nonzero covariances."},
@@ -265,6 +265,17 @@ const MessageRow kMessageCatalogue[] = {
     {kMsgReader, 59, "ERROR: The MEAN row of the moment data set has no value for %.*s, which the analysis needs."},
     {kMsgReader, 60, "WARNING: The moment matrix has no row of %s."},
     {kMsgReader, 62, "NOTE: Rows of _TYPE_ %s are not moment rows; they are ignored."},
+    // 230/63: the row type, the first variable whose two values differ,
+    // the earlier and the later value.
+    {kMsgReader, 63, "WARNING: The moment data set has more than one %s row (the value of %.*s is %g, then %g); the last one is used."},
+    // 230/64: the row type, its variable, the element and its two values.
+    {kMsgReader, 64, "WARNING: The moment data set has more than one %s row of %s: its element of %s and %s is %g, then %g; the values of the last one are used."},
+    {kMsgReader, 65, "ERROR: The SUMWGT row of the SSCP data set gives the sum of weights %g, but its Intercept x Intercept element, the sum of weights of its sums, is %g."},
+    // 230/66: the variable, its mean, its moment about zero and the
+    // variance about the means they give.
+    {kMsgReader, 66, "ERROR: Variable %.*s has the mean %g and the second moment about zero %g: its variance about the means, %g, is negative."},
+    // 230/67: the variables whose means are missing.
+    {kMsgReader, 67, "NOTE: The MEAN row of the moment data set has no value for %s; the means are taken as 0."},
 
     // The procedure.  352/1: the option text of the role, twice.
     {kMsgProc, 1, "WARNING: The BY groups of the %s data set are out of step with DATA=; the %s data set is used as it is."},

@@ -956,7 +956,8 @@ constexpr int32_t kMsgReaderNormalised = 18;
 constexpr int32_t kMsgReaderTooManyRows = 21;
 // WARNING: A diagonal element of the correlation matrix differs from 1.
 constexpr int32_t kMsgReaderDiagonalNotOne = 22;
-// WARNING: Two rows give different values for the same matrix element; the later one is used.
+// WARNING: The moment matrix is not symmetric: its element of %s and %s is %g in the row of %s
+// and %g in the row of %s; the later one is used.
 constexpr int32_t kMsgReaderElementConflict = 23;
 // WARNING: A variance is not positive after the means are removed; its row and column are set to
 // 0.
@@ -1020,6 +1021,20 @@ constexpr int32_t kMsgReaderMeanCellMissing = 59;
 constexpr int32_t kMsgReaderRowMissing = 60;
 // NOTE: Rows of _TYPE_ %s are not moment rows; they are ignored.
 constexpr int32_t kMsgReaderOtherRowType = 62;
+// WARNING: The moment data set has more than one %s row (the value of %.*s is %g, then %g); the
+// last one is used.
+constexpr int32_t kMsgReaderSecondStatisticRow = 63;
+// WARNING: The moment data set has more than one %s row of %s: its element of %s and %s is %g,
+// then %g; the values of the last one are used.
+constexpr int32_t kMsgReaderSecondMatrixRow = 64;
+// ERROR: The SUMWGT row of the SSCP data set gives the sum of weights %g, but its Intercept x
+// Intercept element, the sum of weights of its sums, is %g.
+constexpr int32_t kMsgReaderSumwgtIntercept = 65;
+// ERROR: Variable %.*s has the mean %g and the second moment about zero %g: its variance about
+// the means, %g, is negative.
+constexpr int32_t kMsgReaderNegativeCentredVariance = 66;
+// NOTE: The MEAN row of the moment data set has no value for %s; the means are taken as 0.
+constexpr int32_t kMsgReaderMeanCellsMissing = 67;
 
 // ---- the optimizer library (kMsgNlp) ----
 // WARNING: The optimization stopped at the time limit of %g seconds.

@@ -632,12 +632,14 @@ void sweep_partials(const DataView& dv, Group* g) {
     for (int32_t i = 0; i < n; ++i)
         if (s[pk(i, i)] <= velix::kMachEpsWritten * 10000.0)
             for (int32_t j = 0; j < n; ++j) s[pk(i, j)] = 0.0;
-    // A symmetric matrix is analysed as given: its partial matrix is
-    // neither turned into correlations nor rescaled to the new divisor.
-    std::vector<double> sd(n, 1.0);
-    if (!dv.input->symatrixInput) zcovcor(n, s, sd.data());
+    // The swept matrix (of correlations, or of a symmetric matrix's
+    // covariances) becomes the partial correlations, and the standard
+    // deviations carry its scale under the new divisor: a symmetric matrix
+    // then gives the partial covariances the raw data give.
+    std::vector<double> sd(n);
+    zcovcor(n, s, sd.data());
     for (int32_t i = 0; i < n; ++i) {
-        if (!dv.input->symatrixInput) dv.moments->stdDevs[i] *= scale * sd[i];
+        dv.moments->stdDevs[i] *= scale * sd[i];
         if (s[pk(i, i)] <= velix::kMachEpsWritten * 1000.0) s[pk(i, i)] = 0.0;
     }
 }
@@ -1072,8 +1074,11 @@ int32_t check_sample_size(const DataView& dv, double N, double nd, double w0) {
                    dv.options->dfReduce);
         if (N < 1.0) return kTooFewObservations;
     }
-    // A symmetric matrix is analysed as given, whatever N and DFREDUCE= say.
-    if (dv.moments->divisor != w0 && !dv.input->symatrixInput) {
+    // The sums of squares and cross-products are kept: a matrix of the
+    // reader's divisor moves to the divisor of the N in force (NOBS=,
+    // DFREDUCE=), for a symmetric matrix too, through its standard
+    // deviations.
+    if (dv.moments->divisor != w0) {
         if (dv.moments->divisor <= velix::detail::kMinPos) return kTooFewObservations;
         const double f = std::sqrt(w0 / dv.moments->divisor);
         for (int32_t i = 0; i < dv.moments->nRead; ++i) dv.moments->stdDevs[i] *= f;

@@ -254,6 +254,13 @@ int16_t row_name_column(HostDataSet* data, int16_t typeVar, const char* dataType
 // group is read again, its rows were named the first time.
 bool read_n_row(const double* row, int32_t count, bool quiet, double* n, bool* conflict);
 
+// A second statistic row (MEAN, STD, USTD, SUMWGT) of one group, `later`,
+// that replaces `earlier` (both over vars, missing where not given): a
+// WARNING names the row type, the first variable whose two values differ
+// and both values.  Rows that agree say nothing.
+void note_second_row(const char* type, const std::vector<ReadVariable>& vars, const double* earlier,
+                     const double* later);
+
 // The TYPE of OUTSTAT= and of its matrix rows: "SYMATRIX" for such input,
 // "UCOV" or "UCORR" for moments about zero (UCOV, UCORR, NOINT without an
 // intercept among the moments), else "COV" or "CORR".  A later step that

@@ -6,6 +6,7 @@
 // Every table follows the host's fixed protocol (create, columns, bind,
 // rows, end, deliver); a failing call is reported and ends the routine.
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -136,6 +137,21 @@ bool model_information(const DataView& dv, int32_t partialUsed, int32_t n) {
     return info.end();
 }
 
+// The standard deviation of variable i of the statistics.  The augmented
+// moments of a model with means hold second moments about zero: m_ii =
+// sum w x^2 / D, from which the variance about the means is m_ii -
+// (sum w / D) mean^2 (0 for the intercept).  The other moments about zero
+// (UCOV, UCORR, NOINT) are shown as they are analysed, under their title.
+double shown_std(const DataView& dv, int32_t i) {
+    const double sd = dv.moments->stdDevs[i];
+    if (!dv.options->interceptVar || !(dv.moments->divisor > 0.0)) return sd;
+    // The constant itself: exactly 0, not the rounding of the difference.
+    if (i == -(dv.moments->momentOrigin + 1)) return 0.0;
+    const double mean = dv.moments->means[i];
+    const double v = sd * sd - dv.moments->sumWeights / dv.moments->divisor * mean * mean;
+    return v > 0.0 ? std::sqrt(v) : 0.0;
+}
+
 // "SimpleStatistics": means, standard deviations and, with KURTOSIS, the
 // univariate skewness and kurtosis of the variables.
 bool simple_statistics(const DataView& dv) {
@@ -153,8 +169,8 @@ bool simple_statistics(const DataView& dv) {
         table.cell_column(kColumnDouble, "Skewness", &skew);
         table.cell_column(kColumnDouble, "Kurtosis", &kurt);
     }
-    table.variable("title", kyrmsg(kMsgProc, dv.moments->momentOrigin != 0 ? kMsgMomentsAboutZeroTitle
-                                                                            : kMsgMeansStdDevsTitle));
+    const bool aboutZero = dv.moments->momentOrigin != 0 && !dv.options->interceptVar;
+    table.variable("title", kyrmsg(kMsgProc, aboutZero ? kMsgMomentsAboutZeroTitle : kMsgMeansStdDevsTitle));
     if (!table.end_columns()) return false;
     dv.output->kyrTable = table.output();
     for (int32_t i = 0; i < nStat; ++i) {
@@ -162,7 +178,7 @@ bool simple_statistics(const DataView& dv) {
         std::memset(nameCell, ' ', 32);
         std::memcpy(nameCell, r.text, static_cast<size_t>(std::clamp<int16_t>(r.length, 0, 32)));
         mean = dv.moments->means[i];
-        sd = dv.moments->stdDevs[i];
+        sd = shown_std(dv, i);
         skew = dv.moments->skewness[i];
         kurt = dv.moments->uniKurtosis[i];
         if (!table.add_row()) return false;

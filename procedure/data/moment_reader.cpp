@@ -39,6 +39,13 @@ namespace {
 constexpr double kCorrTolerance = 1.11e-13;
 // Two values of the same element differing by this much are reported.
 constexpr double kConflict = 1e-04;
+// A SUMWGT row and the Intercept x Intercept element of SSCP data that
+// differ by more than this (relative) give two sums of weights.
+constexpr double kCountAgreement = 1e-6;
+// A variance about the means below minus this fraction of the moment about
+// zero it came from is negative beyond the rounding of the subtraction
+// (and of data written to 15 digits): the moments contradict each other.
+constexpr double kCentringRounding = 1e-8;
 // N of a group that states no count when NOBS= and EDF= give none either:
 // the matrix is still taken as given, under this N's divisor; only the
 // tests and standard errors are those of this many observations.
@@ -94,6 +101,8 @@ struct GroupRows {
     bool orderConflict = false;  // rows taken in order gave one element two values
     bool meansDefaulted = false, countDefaulted = false;  // 0 and the default N stand in
     bool meanRow = false, icptRow = false, badN = false;
+    bool meanTypeRow = false, stdRow = false, ustdRow = false;  // a MEAN, STD, USTD row was read
+    std::vector<double> sumwRow;  // the SUMWGT row, empty before one is read
     std::vector<bool> rowGiven;  // by variable: a matrix row of it was read
     std::vector<std::string> typesSeen;
 };
@@ -257,6 +266,22 @@ void note_other_type(const std::string& t, const MomentKind& kind, const GroupRo
         xpmlog(kMsgReader, kMsgReaderOtherRowType, t.c_str());
 }
 
+std::string name_of(const ReadVariable& v) { return std::string(v.name.text, static_cast<size_t>(v.name.length)); }
+
+// The WARNING of an element of matrix row r, column c, that an earlier row
+// gave another value: a second row of the same variable (`again`), or the
+// row of c (the matrix is not symmetric).  The later value is used.
+void note_element_conflict(const std::string& type, const std::vector<ReadVariable>& vars, int32_t r, int32_t c,
+                           double earlier, double later, bool again) {
+    const std::string row = name_of(vars[r]), column = name_of(vars[c]);
+    if (again)
+        xpmlog(kMsgReader, kMsgReaderSecondMatrixRow, type.c_str(), row.c_str(), row.c_str(), column.c_str(), earlier,
+               later);
+    else
+        xpmlog(kMsgReader, kMsgReaderElementConflict, row.c_str(), column.c_str(), earlier, column.c_str(), later,
+               row.c_str());
+}
+
 // Reads the rows of the BY group once, taking the matrix rows of kind.rowType.
 void read_rows(HostDataSet* data, RowCells* rc, const MomentKind& kind, const std::vector<ReadVariable>& vars,
                GroupRows* g, int32_t* level) {
@@ -284,17 +309,30 @@ void read_rows(HostDataSet* data, RowCells* rc, const MomentKind& kind, const st
         const std::string t = rc->typeVar ? upper(field(rc->typeCell, 8)) : kind.rowType;
         if (std::find(g->typesSeen.begin(), g->typesSeen.end(), t) == g->typesSeen.end()) g->typesSeen.push_back(t);
         bool conflict = false;
+        // A second statistic row replaces the first, named once: the group
+        // is read again only for another matrix type.
+        const auto second = [&](bool* seen, const char* type, const std::vector<double>& earlier) {
+            if (*seen && !kind.again) velix::detail::note_second_row(type, vars, earlier.data(), row.data());
+            *seen = true;
+        };
         if (t == "MEAN" || (kind.dataType == "EST" && t.compare(0, 4, "PARM") == 0)) {
+            // The PARMS rows of an OUTEST= data set are one per iteration.
+            if (t == "MEAN") second(&g->meanTypeRow, "MEAN", g->means);
             g->means = row;
             g->meanRow = true;
         } else if (t == "STD") {
+            second(&g->stdRow, "STD", g->stds);
             g->stds = row;
         } else if (t == "USTD") {
+            second(&g->ustdRow, "USTD", g->ustds);
             g->ustds = row;
         } else if (t == "N") {
             if (!velix::detail::read_n_row(row.data(), n, kind.again, &g->n, &conflict)) g->badN = true;
             if (conflict && !kind.again) xpmlog(kMsgReader, kMsgReaderNConflict);
         } else if (t == "SUMWGT") {
+            bool seen = !g->sumwRow.empty();
+            second(&seen, "SUMWGT", g->sumwRow);
+            g->sumwRow = row;
             g->sumw = same(row, &conflict);
             if (conflict) xpmlog(kMsgReader, kMsgReaderSumwgtConflict);
         } else if (t.compare(0, cl, kind.rowType, 0, cl) == 0 && t.size() >= std::min(cl, kind.rowType.size())) {
@@ -331,6 +369,7 @@ void read_rows(HostDataSet* data, RowCells* rc, const MomentKind& kind, const st
                 }
                 r = order++;
             }
+            const bool again = rowGiven[r];  // a second row of the same variable
             rowGiven[r] = true;
             for (int32_t c = 0; c < n; ++c) {
                 if (wzmis(row[c])) continue;
@@ -345,7 +384,7 @@ void read_rows(HostDataSet* data, RowCells* rc, const MomentKind& kind, const st
                         g->orderConflict = true;
                         return;
                     }
-                    if (!g->conflictNote) xpmlog(kMsgReader, kMsgReaderElementConflict);
+                    if (!g->conflictNote) note_element_conflict(t, vars, r, c, e, row[c], again);
                     g->conflictNote = true;
                 }
                 e = row[c];
@@ -491,6 +530,12 @@ int32_t sscp_counts(bool interceptColumn, double statedN, GroupRows* g) {
             xpmlog(kMsgReader, kMsgReaderInterceptCount, g->icptIcpt);
             return kLevelNoMoments;
         }
+        // Two sums of weights: which one the sums were formed with cannot
+        // be told, and either gives other means and moments.
+        if (!wzmis(g->sumw) && std::fabs(g->sumw - g->icptIcpt) > kCountAgreement * g->icptIcpt) {
+            xpmlog(kMsgReader, kMsgReaderSumwgtIntercept, g->sumw, g->icptIcpt);
+            return kLevelNoMoments;
+        }
         if (wzmis(g->n)) g->n = g->icptIcpt;
         if (wzmis(g->sumw)) g->sumw = g->icptIcpt;
         return 0;
@@ -550,21 +595,32 @@ int32_t complete_counts(const MomentKind& kind, bool inputAboutZero, int32_t ori
                                                         : kMsgReaderNoMeanRow);
         return kLevelNoMoments;
     }
-    if (!haveMeans) {
+    if (!haveMeans && g->meanRow && !kind.sscp) {
+        // A MEAN row with gaps: they are named.
+        std::string gaps;
+        for (int32_t i = 0; i < n; ++i)
+            if (wzmis(g->means[i])) gaps += (gaps.empty() ? "" : " ") + name_of(vars[i]);
+        xpmlog(kMsgReader, kMsgReaderMeanCellsMissing, gaps.c_str());
+    } else if (!haveMeans) {
         xpmlog(kMsgReader, kMsgReaderMeansZero);
+    }
+    if (!haveMeans) {
         std::fill(g->means.begin(), g->means.end(), 0.0);
         g->meansDefaulted = true;
     }
     return 0;
 }
 
-// The sums of squares and cross-products about the requested origin.  The
+// The sums of squares and cross-products about the requested origin
+// (*level kLevelNoMoments, with an ERROR, when a variance about the means
+// comes out negative).  The
 // input's variances carry the divisor of the same VARDEF kind (N - 1 and
 // N about zero under the default), so that moments written by one
 // analysis read back unchanged under its kind.
 std::vector<double> cross_products(const MomentKind& kind, bool corrClass, bool inputAboutZero,
-                                   int32_t origin, const char* vardefKind, int32_t n, GroupRows* g,
-                                   int32_t* level) {
+                                   int32_t origin, const char* vardefKind, const std::vector<ReadVariable>& vars,
+                                   GroupRows* g, int32_t* level) {
+    const int32_t n = static_cast<int32_t>(vars.size());
     const std::vector<double>& a = g->matrix;
     const double inputDivisor = zvardiv(vardefKind, g->n, inputAboutZero ? 0.0 : 1.0, g->sumw);
     std::vector<double> c(a.size());
@@ -585,8 +641,20 @@ std::vector<double> cross_products(const MomentKind& kind, bool corrClass, bool 
     // Move to the requested origin.
     const double sw = g->sumw;
     if (inputAboutZero && origin == 0) {
+        const std::vector<double> aboutZero = c;
         for (int32_t i = 0; i < n; ++i)
             for (int32_t j = 0; j <= i; ++j) c[pk(i, j)] -= sw * g->means[i] * g->means[j];
+        // A moment about zero below the squared mean: no data give it, and
+        // a fit to the matrix with its row left out would pass for one of
+        // the data.  A variance of 0 to rounding is a constant variable.
+        for (int32_t i = 0; i < n; ++i)
+            if (c[pk(i, i)] < -kCentringRounding * aboutZero[pk(i, i)]) {
+                xpmlog(kMsgReader, kMsgReaderNegativeCentredVariance, static_cast<int32_t>(vars[i].name.length),
+                       vars[i].name.text, g->means[i], aboutZero[pk(i, i)] / inputDivisor,
+                       c[pk(i, i)] / zvardiv(vardefKind, g->n, 1.0, sw));
+                *level = std::max(*level, kLevelNoMoments);
+                return c;
+            }
         for (int32_t i = 0; i < n; ++i)
             if (!(c[pk(i, i)] > 0.0)) {
                 xpmlog(kMsgReader, kMsgReaderVarianceNotPositive);
@@ -647,6 +715,16 @@ bool velix::detail::read_n_row(const double* row, int32_t count, bool quiet, dou
     return true;
 }
 
+void velix::detail::note_second_row(const char* type, const std::vector<ReadVariable>& vars, const double* earlier,
+                                   const double* later) {
+    for (size_t i = 0; i < vars.size(); ++i)
+        if (!wzmis(earlier[i]) && !wzmis(later[i]) && earlier[i] != later[i]) {
+            xpmlog(kMsgReader, kMsgReaderSecondStatisticRow, type, static_cast<int32_t>(vars[i].name.length),
+                   vars[i].name.text, earlier[i], later[i]);
+            return;
+        }
+}
+
 int32_t zrcorr(HostDataSet* data, int32_t form, const StatementNode* /*stmtList*/,
                int32_t /*listEntry*/, int32_t origin, const char* type, double* matrix,
                double* means, double* stdDevs, double* /*work*/, const char* vardefKind,
@@ -690,7 +768,8 @@ int32_t zrcorr(HostDataSet* data, int32_t form, const StatementNode* /*stmtList*
                std::min(*divisor, inputDivisor));
         return kLevelNoMoments;
     }
-    const std::vector<double> c = cross_products(kind, corrClass, inputAboutZero, origin, vardefKind, n, &g, &level);
+    const std::vector<double> c = cross_products(kind, corrClass, inputAboutZero, origin, vardefKind, vars, &g, &level);
+    if (level >= kLevelNoMoments) return level;
 
     *nObs = g.n;
     *sumWeights = g.sumw;

@@ -1,10 +1,13 @@
 // cosfico: the reader of a TYPE=SYMATRIX DATA=: a symmetric matrix given
 // row by row (rows named by _NAME_, by the row names that R and pandas
 // write, or else taken in order), with optional MEAN, STD, USTD, N and
-// SUMWGT rows.  The matrix is analysed as it is given.
+// SUMWGT rows.  The matrix is taken as covariances with the divisor of its
+// N: the moment step sweeps the PARTIAL variables out of it and moves it
+// to the divisor in force, as it does the other forms.
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "host/host_support.h"
@@ -91,6 +94,21 @@ int32_t named_row(const char* text, const std::vector<velix::detail::ReadVariabl
     return -1;
 }
 
+// The WARNING of element (r, c) of matrix row r that an earlier row gave
+// the value `earlier`: a second row of the same variable (`again`), or the
+// row of c.
+void note_conflict(const std::vector<velix::detail::ReadVariable>& vars, int32_t r, int32_t c, double earlier,
+                   double later, bool again) {
+    const NameRecord &row = vars[r].name, &column = vars[c].name;
+    if (again)
+        xpmlog(kMsgReader, kMsgReaderSecondMatrixRow, "SYMATRIX", std::string(row.text, row.length).c_str(),
+               std::string(row.text, row.length).c_str(), std::string(column.text, column.length).c_str(), earlier,
+               later);
+    else
+        xpmlog(kMsgProc, kMsgSymatrixNotSymmetric, static_cast<int32_t>(row.length), row.text,
+               static_cast<int32_t>(column.length), column.text, earlier, later);
+}
+
 }  // namespace
 
 int32_t cosfico(ProcContext* ctx, double statedN) {
@@ -112,6 +130,9 @@ int32_t cosfico(ProcContext* ctx, double statedN) {
     double N = missing, sumw = missing;
     int32_t order = 0;
     bool asymmetryNoted = false;
+    std::vector<bool> rowGiven(n);  // by variable: a matrix row of it was read
+    bool stdRow = false;            // a STD or USTD row was read
+    std::vector<double> sumwRow;    // the SUMWGT row, empty before one is read
     RowNames rowNames;
     bind_row_names(dv, &rowNames);
     xbyrwnd(dv.dataSets->dataSetHandle[kRoleData], kRewindGroup);
@@ -123,9 +144,13 @@ int32_t cosfico(ProcContext* ctx, double statedN) {
         const double* v = dv.cells->rowValues;
         bool conflict = false;
         if (dv.input->typeVar > 0 && type_is(type, "MEAN")) {
+            if (dv.moments->meansGiven) velix::detail::note_second_row("MEAN", vars, dv.moments->means, v);
             std::copy(v, v + n, dv.moments->means);
             dv.moments->meansGiven = 1;
         } else if (dv.input->typeVar > 0 && (type_is(type, "STD") || type_is(type, "USTD"))) {
+            const char* row = type_is(type, "STD") ? "STD" : "USTD";
+            if (stdRow) velix::detail::note_second_row(row, vars, dv.moments->stdDevs, v);
+            stdRow = true;
             std::copy(v, v + n, dv.moments->stdDevs);
         } else if (dv.input->typeVar > 0 && type_is(type, "N")) {
             // Named as in the other moment data sets: a negative N ends
@@ -133,6 +158,8 @@ int32_t cosfico(ProcContext* ctx, double statedN) {
             if (!velix::detail::read_n_row(v, n, false, &N, &conflict)) return kLevelNoMoments;
             if (conflict) xpmlog(kMsgProc, kMsgSymatrixNConflict);
         } else if (dv.input->typeVar > 0 && type_is(type, "SUMWGT")) {
+            if (!sumwRow.empty()) velix::detail::note_second_row("SUMWGT", vars, sumwRow.data(), v);
+            sumwRow.assign(v, v + n);
             sumw = same(v, n, &conflict);
             if (conflict) xpmlog(kMsgProc, kMsgSymatrixSumwgtConflict);
         } else if (dv.input->typeVar == 0 || type_is(type, "SYMATRIX")) {
@@ -147,14 +174,15 @@ int32_t cosfico(ProcContext* ctx, double statedN) {
                 }
                 r = order++;
             }
+            const bool again = rowGiven[r];  // a second row of the same variable
+            rowGiven[r] = true;
             for (int32_t c = 0; c < n; ++c) {
                 if (wzmis(v[c])) continue;
                 double& e = dv.arrays->momentMatrix[pk(r, c)];
-                // A matrix that is not symmetric is named once: its
-                // later row stands.
+                // A matrix that is not symmetric, or a variable's two rows
+                // that differ, are named once: the later row stands.
                 if (!asymmetryNoted && !wzmis(e) && std::fabs(e - v[c]) >= kAsymmetry * std::max(1.0, std::fabs(e))) {
-                    xpmlog(kMsgProc, kMsgSymatrixNotSymmetric, static_cast<int32_t>(vars[r].name.length),
-                           vars[r].name.text, static_cast<int32_t>(vars[c].name.length), vars[c].name.text, e, v[c]);
+                    note_conflict(vars, r, c, e, v[c], again);
                     asymmetryNoted = true;
                 }
                 e = v[c];

@@ -12,8 +12,10 @@
 //     cosinit (statements, options, data sets, model); save optimizer state
 //     for each BY group of DATA=:
 //       end the step when the user asked the run to stop
-//       synchronise INRAM= (from the second group), INWGT=, INEST=
-//       restore optimizer state (from the second group)
+//       synchronise INRAM=, INWGT=, INEST=
+//       restore optimizer state (from the second group; in the first too
+//       with INRAM=, whose group of the same BY values gives the model's
+//       values)
 //       moments inside "ModelingStat"
 //       when moments are fine and N > 0:
 //         estimation and modification indices; OUTRAM=; free group pools
@@ -172,11 +174,14 @@ int32_t zavvelix() {
     int32_t first = 1;
     while (xbynext(ctx->dataSets.dataSetHandle[kRoleData]) != 0) {
         stop_if_interrupted();
-        if (first == 0 && ctx->input.inramUsed) synchronise(ctx, kRoleInram, "INRAM=");
+        // The model was read from the first group of INRAM=; the groups of
+        // DATA= take the stored values of the group with their BY values,
+        // the first one too, whatever the order of either data set.
+        if (ctx->input.inramUsed) synchronise(ctx, kRoleInram, "INRAM=");
         if (ctx->input.inwgtUsed) synchronise(ctx, kRoleInwgt, "INWGT=");
         if (ctx->input.inestUsed) synchronise(ctx, kRoleInest, "INEST=");
 
-        if (first == 0) cosxinp(ctx, 1);
+        if (first == 0 || ctx->input.inramUsed) cosxinp(ctx, 1);
 
         open_group(ctx, kGroupModelingStat, "ModelingStat", kMsgModelingStat);
         int32_t rc = coscorr(ctx);

@@ -295,7 +295,7 @@ std::string own_folder(const std::string& name) {
     namespace fs = std::filesystem;
     const fs::path dir = fs::path(VELIX_BINARY_DIR) / (name + "-" + std::to_string(::getpid()));
     fs::create_directories(dir);
-    return dir.string();
+    return remove_at_exit(dir.string());
 }
 
 const JsonValue& cell(const JsonValue& table, size_t row, const std::string& column) {

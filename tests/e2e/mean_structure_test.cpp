@@ -742,6 +742,12 @@ TEST_F(MeanStructure, ExogenousTablesShowCovariancesAndMeans) {
     EXPECT_NE(named.listing.find("estimates of v1 v2 are moments about zero"), std::string::npos) << named.listing;
     EXPECT_NE(named.listing.find("estimates of c12 are moments about zero"), std::string::npos);
     EXPECT_EQ(result("growth_x").listing.find("are moments about zero"), std::string::npos);
+    // The correlations are those of the covariances about the means: no
+    // note follows them.
+    const size_t corr = named.listing.find("Correlations among Exogenous Variables");
+    ASSERT_NE(corr, std::string::npos);
+    const std::string after = named.listing.substr(corr, named.listing.find("Predicted Moments", corr) - corr);
+    EXPECT_EQ(after.find("moments about zero"), std::string::npos) << after;
 }
 
 }  // namespace

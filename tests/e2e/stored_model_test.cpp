@@ -45,7 +45,7 @@ class StoredModel : public ::testing::Test {
 protected:
     void SetUp() override {
         dir_ = own_folder("stored_model");
-        for (const char* f : {"hs.csv", "hs_by.csv", "poldem.csv"})
+        for (const char* f : {"hs.csv", "hs_by.csv", "poldem.csv", "crabs.csv"})
             std::ofstream(dir_ + "/" + f) << read_text(velix::test::data_path(f));
     }
     RunResult run(const std::string& program) { return run_velix(program, {}, {"--lib", dir_}); }
@@ -388,6 +388,51 @@ TEST_F(StoredModel, AStepWithoutByReadsTheFirstGroupOfAByRunAndNoWeightsOfAnyOne
               std::string::npos)
         << r.log;
     EXPECT_TRUE(r.items(2, "factoid", "Fit").empty());
+}
+
+TEST_F(StoredModel, EachByGroupTakesTheStoredModelOfItsByValuesInAnyOrder) {
+    // MASS's crabs by species, one factor of the five measures, fitted by ML
+    // and GLS and stored; the same rows with species O first, and with a
+    // species X (O's rows) before O, evaluated at the stored models.  Each
+    // group's chi-square is that of its own stored model, the first group's
+    // too: lavaan's per species (crabs_groups_reference.R).  A group with no
+    // stored model is named and analysed.
+    std::istringstream in(read_text(dir_ + "/crabs.csv"));
+    std::string header, line, speciesB, speciesO;
+    std::getline(in, header);
+    while (std::getline(in, line)) (line[0] == 'B' ? speciesB : speciesO) += line + "\n";
+    std::string speciesX = speciesO;
+    for (size_t at = 0; at < speciesX.size(); at = speciesX.find('\n', at) + 1) speciesX[at] = 'X';
+    std::ofstream(dir_ + "/crabs_rev.csv") << header << "\n" << speciesO << speciesB;
+    std::ofstream(dir_ + "/crabs_x.csv") << header << "\n" << speciesX << speciesO;
+    const std::string model =
+        "by sp;\nvar FL RW CL CW BD;\nlineqs FL = a1 F + E1, RW = a2 F + E2, CL = a3 F + E3, CW = a4 F + E4, "
+        "BD = a5 F + E5;\nstd F = 1, E1-E5 = u1-u5;\nrun;\n";
+    // lavaan's chi-squares of species B and O, by ML and GLS.
+    const double lavaan[2][2] = {{13.66705000, 101.01929107}, {11.63200040, 35.10811735}};
+    std::string program;
+    for (const std::string method : {"ml", "gls"})
+        program += "proc velix data=crabs method=" + method + " covariance outram=ram_" + method + ";\n" + model +
+                   "proc velix data=crabs_rev method=" + method + " covariance inram=ram_" + method +
+                   " technique=none;\nby sp notsorted;\nrun;\nproc velix data=crabs_x method=" + method +
+                   " covariance inram=ram_" + method + " technique=none;\nby sp notsorted;\nrun;\n";
+    const RunResult r = run(program);
+    ASSERT_EQ(r.json["steps"].size(), 6u) << r.log;
+    const auto chisq = [&](size_t step, size_t group) {
+        const auto fits = r.items(step, "factoid", "Fit");
+        return group < fits.size() ? velix::test::factoid_values(*fits[group]).at("Chi-Square") : std::nan("");
+    };
+    for (size_t m = 0; m < 2; ++m) {
+        const size_t stored = 3 * m, reversed = stored + 1, unknown = stored + 2;
+        const std::string what = m == 0 ? "ML" : "GLS";
+        for (size_t g = 0; g < 2; ++g)
+            EXPECT_NEAR(chisq(stored, g), lavaan[m][g], 1e-5 * lavaan[m][g]) << what << " species " << g;
+        EXPECT_NEAR(chisq(reversed, 0), chisq(stored, 1), 1e-6 * chisq(stored, 1)) << what << ": O first";
+        EXPECT_NEAR(chisq(reversed, 1), chisq(stored, 0), 1e-6 * chisq(stored, 0)) << what << ": B second";
+        EXPECT_TRUE(r.has_message(352, 1, unknown) && r.has_message(153, 5, unknown)) << what << "\n" << r.log;
+        EXPECT_FALSE(std::isnan(chisq(unknown, 0))) << what << ": the group without a stored model is analysed";
+        EXPECT_NEAR(chisq(unknown, 1), chisq(stored, 1), 1e-6 * chisq(stored, 1)) << what << ": O after X";
+    }
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include <fstream>
 #include <string>
 
+#include "tests/support/fixtures.h"
 #include "tests/support/session_fixture.h"
 #include "platform/dataset.h"
 #include "platform/step_exit.h"
@@ -26,6 +27,7 @@ protected:
         // One folder per process: ctest runs these tests in parallel processes.
         dir_ = fs::path(VELIX_BINARY_DIR) / ("by_sync_test-" + std::to_string(::getpid()));
         fs::create_directories(dir_);
+        velix::test::remove_at_exit(dir_.string());
         auto& s = velix::platform::session();
         savedLib_ = s.libraryDir;
         s.libraryDir = dir_.string();

@@ -3,13 +3,56 @@
 // numbers), shared by the unit and the whole-program tests.
 #pragma once
 
+#include <unistd.h>
+
+#include <filesystem>
 #include <fstream>
 #include <map>
+#include <mutex>
 #include <sstream>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace velix::test {
+
+// The folders a test process makes for its files, removed when the process
+// that made them exits (a child it forks leaves them to it), so that a run
+// of the suite leaves nothing behind in the build tree.
+class ScratchFolders {
+public:
+    static ScratchFolders& instance() {
+        static ScratchFolders folders;
+        return folders;
+    }
+    void add(const std::string& folder) {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        for (const std::string& f : folders_)
+            if (f == folder) return;
+        folders_.push_back(folder);
+    }
+    ~ScratchFolders() {
+        if (::getpid() != owner_) return;
+        for (const std::string& f : folders_) {
+            std::error_code ignored;
+            std::filesystem::remove_all(f, ignored);
+        }
+    }
+    ScratchFolders(const ScratchFolders&) = delete;
+    ScratchFolders& operator=(const ScratchFolders&) = delete;
+
+private:
+    ScratchFolders() : owner_(::getpid()) {}
+    const pid_t owner_;
+    std::mutex mutex_;
+    std::vector<std::string> folders_;
+};
+
+// `folder`, to be removed when the process exits.
+inline const std::string& remove_at_exit(const std::string& folder) {
+    ScratchFolders::instance().add(folder);
+    return folder;
+}
 
 // The folder itself, usable as the library folder of a step.
 inline std::string fixture_dir() { return std::string(VELIX_SOURCE_DIR) + "/tests/fixtures"; }

@@ -48,6 +48,7 @@ inline void ensure_test_library() {
         std::ofstream(dir + "/d.csv") << "x1,x2,x3,g,h\n1,2,3,1,1\n2,1,4,1,2\n";
         std::ofstream(dir + "/e.csv") << "# TYPE=EST\n_TYPE_,a\nPARMS,1\n";
         std::ofstream(dir + "/sub/q.csv") << "x1\n1\n";
+        velix::test::remove_at_exit(dir);
         made = true;
     }
     velix::platform::session().libraryDir = dir;

@@ -94,8 +94,10 @@ TEST(AugmentedMoments, RawDataWithWeightsAndFrequenciesFollowTheDefinition) {
         int weight, freq;
         double divisor;
         bool covariance;
+        std::string method = "none";
     } cases[] = {
-        {"covariance", "", -1, -1, n - 1.0, true},
+        {"covariance", "", -1, -1, n - 1.0, true, "ml"},
+        {"covariance", "weight w;\n", 3, -1, n - 1.0, true, "gls"},
         {"covariance", "weight w;\n", 3, -1, n - 1.0, true},
         {"covariance vardef=wdf", "weight w;\n", 3, -1, sw - 1.0, true},
         {"covariance vardef=weight", "weight w;\n", 3, -1, sw, true},
@@ -106,7 +108,7 @@ TEST(AugmentedMoments, RawDataWithWeightsAndFrequenciesFollowTheDefinition) {
     };
     for (const Case& c : cases) {
         const std::string what = c.options + " " + c.statements;
-        auto r = run_velix("proc velix data='" + dir + "/hsw.csv' method=none augment pcorr " + c.options +
+        auto r = run_velix("proc velix data='" + dir + "/hsw.csv' method=" + c.method + " augment pcorr " + c.options +
                                ";\nvar x1 x2 x3;\n" + c.statements + kRegression,
                            {});
         ASSERT_EQ(r.exitStatus, 0) << what << "\n" << r.log;
@@ -119,7 +121,9 @@ TEST(AugmentedMoments, RawDataWithWeightsAndFrequenciesFollowTheDefinition) {
         ASSERT_FALSE(found.empty());
         EXPECT_EQ((*found.front())["rowLabels"][3].str(), "Intercept") << what;
 
-        // Means (weighted, the intercept's 1) and the roots of the diagonal.
+        // Means (weighted, the intercept's 1) and the standard deviations
+        // under the divisor: the moments about zero less (sum of weights /
+        // divisor) times the squared mean, 0 for the intercept.
         const JsonValue& stats = r.table(0, "SimpleStatistics");
         ASSERT_EQ(stats["rows"].size(), 4u) << what;
         double total = 0.0;
@@ -131,10 +135,12 @@ TEST(AugmentedMoments, RawDataWithWeightsAndFrequenciesFollowTheDefinition) {
         }
         for (size_t i = 0; i < 4; ++i) {
             EXPECT_EQ(cell(stats, i, "Variable").str(), i < 3 ? d.names[i] : "Intercept") << what;
-            EXPECT_LT(rel(cell(stats, i, "Mean").number(), i < 3 ? mean[i] / total : 1.0), kTol) << what;
-            EXPECT_LT(rel(cell(stats, i, "StD").number(), std::sqrt(m[i][i])), kTol) << what << " row " << i;
+            const double xbar = i < 3 ? mean[i] / total : 1.0;
+            EXPECT_LT(rel(cell(stats, i, "Mean").number(), xbar), kTol) << what;
+            const double sd = i < 3 ? std::sqrt(m[i][i] - total / c.divisor * xbar * xbar) : 0.0;
+            EXPECT_LT(rel(cell(stats, i, "StD").number(), sd), 1e-8) << what << " row " << i;
         }
-        EXPECT_EQ(stats["dynamic"]["title"].str(), "Moments about Zero") << what;
+        EXPECT_EQ(stats["dynamic"]["title"].str(), "Means and Standard Deviations") << what;
         EXPECT_EQ(factoid_entry(r, 0, "GenModInfo", 301), 4.0) << what;
         EXPECT_EQ(factoid_entry(r, 0, "GenModInfo", 303), 10.0) << what;
         EXPECT_FALSE(has_message(r, 0, 352, 235)) << what;

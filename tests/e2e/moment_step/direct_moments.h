@@ -138,12 +138,13 @@ inline Matrix read_values(const std::string& path, size_t firstValue) {
 // Relative difference, absolute below 1.
 inline double rel(double a, double b) { return std::fabs(a - b) / std::max(1.0, std::fabs(b)); }
 
-// A fresh folder below the build tree for a test's generated files.
+// A fresh folder below the build tree for a test's generated files,
+// removed when the test process exits.
 inline std::string scratch_dir(const std::string& name) {
     const std::string dir = std::string(VELIX_BINARY_DIR) + "/" + name;
     std::filesystem::remove_all(dir);
     std::filesystem::create_directories(dir);
-    return dir;
+    return remove_at_exit(dir);
 }
 
 // The values of the last matrix table `name` of a step (group g of a BY

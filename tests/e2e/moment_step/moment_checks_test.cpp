@@ -87,11 +87,11 @@ std::string hs_step(const std::string& data, const std::string& extra = "") {
     return "proc velix data=" + data + " method=ml covariance;\n" + extra + kHsModel + "run;\n";
 }
 
-std::string sumwgt_row(const Data& d, const std::vector<double>& w, const std::string& lead = "") {
+std::string sumwgt_row(const Data& d, const std::vector<double>& w, bool column = false) {
     double sw = 0.0;
     for (double x : w) sw += x;
-    std::string out = lead + "SUMWGT,";
-    for (size_t j = 0; j < d.p(); ++j) out += "," + number_text(sw);
+    std::string out = "SUMWGT,";
+    for (size_t j = column ? 0 : 1; j <= d.p(); ++j) out += "," + number_text(sw);
     return out + "\n";
 }
 
@@ -101,12 +101,17 @@ TEST(SscpCounts, TheInterceptCellIsTheSumOfWeightsAndWithoutItTheCountMustBeStat
     // SUMWGT row, fit as the weighted raw data; the unweighted sums without
     // Intercept column and N row fit as the raw data with NOBS= (lavaan's
     // chi-square 85.0221, n_rows_reference.R) and are an ERROR that names
-    // NOBS= without it; an Intercept cell that is not positive is an ERROR.
+    // NOBS= without it; an Intercept cell that is not positive is an ERROR,
+    // and so is a SUMWGT row that gives another sum of weights than the
+    // Intercept cell (by ML and ULS).
     const Data d = read_csv("hs.csv");
     const std::vector<double> w = weights_of(d), one(d.rows.size(), 1.0);
     const std::string dir = scratch_dir("mc_sscp");
     write_weighted(dir + "/hsw.csv", d, w);
-    std::ofstream(dir + "/cell.csv") << sscp_header(d, true) << sscp_rows(d, w, true) << n_row(d, true);
+    std::ofstream(dir + "/cell.csv") << sscp_header(d, true) << sscp_rows(d, w, true) << n_row(d, true)
+                                     << sumwgt_row(d, w, true);
+    std::ofstream(dir + "/twosums.csv") << sscp_header(d, true) << sscp_rows(d, w, true) << n_row(d, true)
+                                        << sumwgt_row(d, one, true);
     std::ofstream(dir + "/row.csv") << sscp_header(d, false) << sscp_rows(d, w, false) << n_row(d, false)
                                     << sumwgt_row(d, w);
     std::ofstream(dir + "/bare.csv") << sscp_header(d, false) << sscp_rows(d, one, false);
@@ -119,6 +124,8 @@ TEST(SscpCounts, TheInterceptCellIsTheSumOfWeightsAndWithoutItTheCountMustBeStat
         std::ofstream(dir + "/cell" + cell + ".csv") << sscp_header(d, true) << rows << n_row(d, true);
         program += hs_step("'" + dir + "/cell" + cell + ".csv'");
     }
+    program += hs_step("'" + dir + "/twosums.csv'") + "proc velix data='" + dir + "/twosums.csv' method=uls covariance;\n" +
+               kHsModel + "run;\n";
     auto r = run_velix(program, {"hs.csv"});
     const GroupFit weighted = fit_of(r, 0), raw = fit_of(r, 3);
     expect_same_fit(fit_of(r, 1), weighted, 1e-8, "Intercept column, N row");
@@ -135,6 +142,14 @@ TEST(SscpCounts, TheInterceptCellIsTheSumOfWeightsAndWithoutItTheCountMustBeStat
         EXPECT_EQ(return_code(r, k), 108) << k;
     }
     EXPECT_TRUE(logged(r, "The Intercept x Intercept element of the SSCP data set is -21;"));
+    for (size_t k : {8u, 9u}) {
+        EXPECT_TRUE(has_message(r, k, 230, 65)) << k << "\n" << r.log;
+        EXPECT_EQ(return_code(r, k), 108) << k;
+    }
+    // 43 cycles of the weights 0.5 to 2 sum to 376.25.
+    EXPECT_TRUE(logged(r, "SUMWGT row of the SSCP data set gives the sum of weights 301, but its Intercept x Intercept "
+                          "element, the sum of weights of its sums, is 376.25."))
+        << r.log;
 }
 
 // The two schools of hs_by, without the school variable.
@@ -256,48 +271,80 @@ const char* const kPartialModel =
     "       x4 = 1.0 F2 + E4, x5 = l5 F2 + E5, x6 = l6 F2 + E6, x8 = l8 F2 + E8;\n"
     "std F1 F2 = v1 v2, E1-E8 = e1-e8;\ncov F1 F2 = c12;\nrun;\n";
 
-TEST(SymmetricMatrix, IsAnalysedAsGivenWithPartialAndDfreduceInEveryByGroup) {
+TEST(SymmetricMatrix, IsAnalysedAsGivenUnsweptAndSweptAsTheRawDataInEveryByGroup) {
     // R's cov() of hs as TYPE=SYMATRIX in the default correlation analysis:
     // the covariance analysis of the raw data, by school too, under its own
-    // title.  With PARTIAL x9, in either analysis and with DFREDUCE=2, the
-    // estimates are lavaan's on S11 - S12 S22^-1 S21.
+    // title.  With PARTIAL x9 the swept matrix moves to the divisor of the
+    // partial moments, as the raw data's does: in covariance analysis, by ML
+    // and ULS, with and without DFREDUCE=5, the fit of the raw data, which
+    // is lavaan's on their partial covariances (moment_checks_reference.R);
+    // in correlation analysis the raw data's partial correlations.
     const Data d = read_csv("hs.csv");
     const std::vector<Data> school = schools();
     const std::string dir = scratch_dir("mc_symatrix");
     std::ofstream(dir + "/s.csv") << matrix_header(d, "SYMATRIX") << matrix_rows(d, "SYMATRIX");
     std::ofstream(dir + "/by.csv") << matrix_header(d, "SYMATRIX", "school,")
                                    << matrix_rows(school[0], "SYMATRIX", "1,") << matrix_rows(school[1], "SYMATRIX", "2,");
-    const std::string s = "'" + dir + "/s.csv' method=ml";
-    std::string program = hs_step("hs") + "proc velix data=" + s + ";\n" + kHsModel + "run;\n" +
+    const std::string s = "'" + dir + "/s.csv'";
+    std::string program = hs_step("hs") + "proc velix data=" + s + " method=ml;\n" + kHsModel + "run;\n" +
                           hs_step("hs_by", "by school;\n") + "proc velix data='" + dir +
                           "/by.csv' method=ml;\nby school;\n" + kHsModel + "run;\n";
-    for (const std::string options : {"", " covariance", " covariance dfreduce=2", " dfreduce=2"})
-        program += "proc velix data=" + s + options + ";\nvar x1-x8;\npartial x9;\n" + kPartialModel;
+    const std::string partial = ";\nvar x1-x8;\npartial x9;\n" + std::string(kPartialModel);
+    for (const std::string options : {" method=ml covariance", " method=ml covariance dfreduce=5",
+                                      " method=uls covariance", " method=uls covariance dfreduce=5", " method=ml"})
+        program += "proc velix data=hs" + options + partial + "proc velix data=" + s + options + partial;
     auto r = run_velix(program, {"hs.csv", "hs_by.csv"});
     ASSERT_EQ(r.exitStatus, 0) << r.log;
     // The two analyses stop at the default criteria from different scales.
     expect_same_fit(fit_of(r, 1), fit_of(r, 0), 5e-5, "SYMATRIX");
     for (size_t g = 0; g < 2; ++g) expect_same_fit(fit_of(r, 3, g), fit_of(r, 2, g), 5e-5, "SYMATRIX by school");
     EXPECT_TRUE(logged(r.listing, "Analysis of the Symmetric Matrix as Given"));
-    EXPECT_FALSE(logged(r.listing, "Analysis of the Correlation Matrix"));
-    const std::map<std::string, double> lavaan = {
-        {"l2", 0.6037885672}, {"l5", 1.107589373}, {"v1", 0.5911761135}, {"c12", 0.2867083081}};
-    for (size_t k = 4; k < 8; ++k)
-        for (const auto& [name, v] : lavaan) {
-            EXPECT_LT(rel(fit_of(r, k).est.at(name), v), 2e-5) << k << " " << name;
+    // lavaan: l2, l5, v1, c12 and the chi-square, by ML with N - 1 = 300
+    // and with N - 6 = 295 observations, and by ULS.
+    const double lavaan[4][5] = {{0.6037889207, 1.107589283, 0.5931545114, 0.2876682384, 100.8014978},
+                                 {0.6037889207, 1.107589283, 0.5931545114, 0.2876682384, 99.11585402},
+                                 {0.496088713, 1.053168005, 0.8027967424, 0.3133805522, NAN},
+                                 {0.4960887108, 1.053168006, 0.8027967465, 0.3133805528, NAN}};
+    const char* const names[4] = {"l2", "l5", "v1", "c12"};
+    // ULS has no chi-square.
+    const auto chisq = [&](size_t step) { return factoid_values(*r.items(step, "factoid", "Fit").at(0)).at("Chi-Square"); };
+    for (size_t k = 0; k < 5; ++k) {
+        const std::string what = "PARTIAL, case " + std::to_string(k);
+        const auto raw = column_by_parameter(result_table(r, 4 + 2 * k), "Estimate");
+        const auto symmetric = column_by_parameter(result_table(r, 5 + 2 * k), "Estimate");
+        ASSERT_EQ(raw.size(), symmetric.size()) << what << "\n" << r.log;
+        for (const auto& [name, v] : raw)
+            EXPECT_LT(rel(symmetric.at(name), v), 1e-6) << what << ": " << name << " " << symmetric.at(name)
+                                                        << " against the raw data's " << v;
+        const bool ml = k < 2 || k == 4;
+        if (ml) {
+            EXPECT_LT(rel(chisq(5 + 2 * k), chisq(4 + 2 * k)), 1e-6) << what << ": chi-square";
         }
+        if (k == 4) continue;  // the correlation analysis: the raw data's alone
+        for (size_t p = 0; p < 4; ++p)
+            EXPECT_LT(rel(raw.at(names[p]), lavaan[k][p]), 2e-5) << what << ": " << names[p] << " " << raw.at(names[p]);
+        if (ml) {
+            EXPECT_LT(rel(chisq(4 + 2 * k), lavaan[k][4]), 1e-6) << what << ": chi-square " << chisq(4 + 2 * k);
+        }
+    }
 }
 
 TEST(MomentMessages, EachFaultOfAMomentDataSetIsNamed) {
     // A covariance matrix of a, b and c with its N and MEAN rows, spoilt
-    // one way at a time.
+    // one way at a time, fitted by ML and by ULS: the reader's messages do
+    // not depend on the method.
     const std::string good = "N,,50,50,50\nMEAN,,1,2,3\nCOV,a,2,0.5,0.3\nCOV,b,0.5,3,0.4\nCOV,c,0.3,0.4,4\n";
+    // The same moments about zero (divisor N) but for UCOV(a, a) = 0.9,
+    // below the squared mean of a.
+    const std::string aboutZero =
+        "N,,50,50,50\nMEAN,,1,2,3\nCOV,a,0.9,2.49,3.294\nCOV,b,2.49,6.94,6.392\nCOV,c,3.294,6.392,12.92\n";
     struct Case {
-        std::string rows;     // replacing `from` in good by `to`
+        std::string rows;     // the type of the matrix rows, written over "COV"
         std::string from, to, options;
         int group, number;
         std::string text;
         int code;             // the step's return code
+        int ulsCode = -1;     // under ULS, when it differs
     } cases[] = {
         {"COV", "N,,50,50,50", "N,,1,1,1", "", 230, 58, "N = 1 of the moment data set is too small", 108},
         {"COV", "N,,50,50,50", "N,,-21,-21,-21", "", 230, 55, "The N row of the moment data set gives -21", 108},
@@ -311,30 +358,63 @@ TEST(MomentMessages, EachFaultOfAMomentDataSetIsNamed) {
         {"SYMATRIX", "COV,b,0.5,", "COV,b,0.6,", "", 352, 202, "its element of b and a is 0.5 in one row and 0.6", 0},
         {"SYMATRIX", "N,,50,50,50", "N,,-21,-21,-21", "", 230, 55, "The N row of the moment data set gives -21", 108},
         {"SYMATRIX", "N,,50,50,50", "N,,50,50,50\nN,,40,40,40", "", 230, 57, "more than one N row (50, then 40)", 0},
+        // Two values of a symmetric matrix's element 0.001 apart; a
+        // covariance that makes a correlation of 1.2; a standard deviation
+        // between -1 and 0.
+        {"SYMATRIX", "COV,b,0.5,", "COV,b,0.501,", "", 352, 202, "element of b and a is 0.5 in one row and 0.501", 0},
+        {"COV", "COV,a,2,0.5,0.3\nCOV,b,0.5,", "COV,a,2,2.94,0.3\nCOV,b,2.94,", "", 230, 25,
+         "The correlation of b and a is 1.20025, beyond 1", 108, 4},
+        {"CORR", "N,,50,50,50", "N,,50,50,50\nSTD,,1,-0.9,2", "", 230, 54, "b has the standard deviation -0.9", 108},
+        // Moment data sets that contradict themselves.
+        {"COV", "MEAN,,1,2,3", "MEAN,,1,2,3\nMEAN,,1,0,3", "", 230, 63,
+         "more than one MEAN row (the value of b is 2, then 0); the last one is used", 0},
+        {"COV", "N,,50,50,50", "N,,50,50,50\nSTD,,1,1,1\nSTD,,1,2,1", "", 230, 63,
+         "more than one STD row (the value of b is 1, then 2)", 0},
+        {"SYMATRIX", "N,,50,50,50", "N,,50,50,50\nSTD,,1,1,1\nSTD,,1,2,1", "", 230, 63,
+         "more than one STD row (the value of b is 1, then 2)", 0},
+        {"COV", "COV,c,0.3,0.4,4\n", "COV,c,0.3,0.4,4\nCOV,b,0.5,3.5,0.4\n", "", 230, 64,
+         "more than one COV row of b: its element of b and b is 3, then 3.5; the values of the last one are used", 0},
+        {"SYMATRIX", "COV,c,0.3,0.4,4\n", "COV,c,0.3,0.4,4\nCOV,b,0.5,3.5,0.4\n", "", 230, 64,
+         "more than one SYMATRIX row of b: its element of b and b is 3, then 3.5", 0},
+        {"COV", "COV,b,0.5,", "COV,b,0.6,", "", 230, 23,
+         "its element of b and a is 0.5 in the row of a and 0.6 in the row of b; the later one is used", 0},
+        {"UCOV", good, aboutZero, "", 230, 66,
+         "Variable a has the mean 1 and the second moment about zero 0.9: its variance about the means, "
+         "-0.102041, is negative.",
+         108},
+        {"COV", "MEAN,,1,2,3", "MEAN,,1,.,3", "", 230, 67,
+         "MEAN row of the moment data set has no value for b; the means are taken as 0.", 0},
     };
     const std::string dir = scratch_dir("mc_messages");
-    const std::string model = ";\nlineqs a = 1.0 F + E1, b = l2 F + E2, c = l3 F + E3;\nstd F = vf, E1-E3 = e1-e3;\nrun;\n";
     std::string program;
-    for (size_t k = 0; k < std::size(cases); ++k) {
-        std::string rows = good;
-        const Case& c = cases[k];
-        rows.replace(rows.find(c.from), c.from.size(), c.to);
-        if (c.rows == "SYMATRIX")
-            for (size_t at = rows.find("COV,"); at != std::string::npos; at = rows.find("COV,", at))
-                rows.replace(at, 3, "SYMATRIX");
-        std::ofstream(dir + "/m" + std::to_string(k) + ".csv") << "# TYPE=" << c.rows << "\n_TYPE_,_NAME_,a,b,c\n" << rows;
-        program += "proc velix data='" + dir + "/m" + std::to_string(k) + ".csv' method=ml covariance" + c.options + model;
+    const std::string model =
+        ";\nlineqs a = 1.0 F + E1, b = l2 F + E2, c = l3 F + E3;\nstd F = vf, E1-E3 = e1-e3;\nrun;\n";
+    for (const std::string method : {"ml", "uls"}) {
+        for (size_t k = 0; k < std::size(cases); ++k) {
+            std::string rows = good;
+            const Case& c = cases[k];
+            rows.replace(rows.find(c.from), c.from.size(), c.to);
+            if (c.rows != "COV")
+                for (size_t at = rows.find("COV,"); at != std::string::npos; at = rows.find("COV,", at + c.rows.size()))
+                    rows.replace(at, 3, c.rows);
+            const std::string file = dir + "/m" + std::to_string(k) + ".csv";
+            std::ofstream(file) << "# TYPE=" << c.rows << "\n_TYPE_,_NAME_,a,b,c\n" << rows;
+            program += "proc velix data='" + file + "' method=" + method + " covariance" + c.options + model;
+        }
     }
     // numpy's savetxt(header="a,b,c") puts the names behind '#'.
     std::ofstream(dir + "/np.csv") << "# a,b,c\n1.5,2.5,3.5\n2,1,4\n3,4,1\n";
     program += "proc velix data='" + dir + "/np.csv' method=ml covariance" + model;
     auto r = run_velix(program, {});
-    for (size_t k = 0; k < std::size(cases); ++k) {
-        const Case& c = cases[k];
-        EXPECT_TRUE(has_message(r, k, c.group, c.number)) << k << ": " << c.text << "\n" << r.log;
-        EXPECT_TRUE(logged(r, c.text)) << k << ": " << c.text;
-        EXPECT_EQ(return_code(r, k), c.code) << k << ": " << c.text;
-    }
+    for (size_t m = 0; m < 2; ++m)
+        for (size_t k = 0; k < std::size(cases); ++k) {
+            const Case& c = cases[k];
+            const size_t step = m * std::size(cases) + k;
+            const std::string what = std::to_string(k) + (m ? " ULS: " : " ML: ") + c.text;
+            EXPECT_TRUE(has_message(r, step, c.group, c.number)) << what << "\n" << r.log;
+            EXPECT_TRUE(logged(r, c.text)) << what;
+            EXPECT_EQ(return_code(r, step), m == 1 && c.ulsCode >= 0 ? c.ulsCode : c.code) << what;
+        }
     EXPECT_TRUE(logged(r, "NOTE: Line 1 of np.csv, \"# a,b,c\", is a comment")) << r.log;
     EXPECT_TRUE(logged(r, "comments=\"\""));
 }

@@ -319,7 +319,8 @@ std::string moment_header(const Data& d, const std::string& type, const std::str
 TEST(MomentDataWithoutNRow, EachFormUnderNobsOrEdfFitsAsTheRawData) {
     // Without an N row the matrix is that of the N stated, taken as given:
     // the fit of the raw data, and lavaan's of the matrix with N = 301.
-    // DFREDUCE= then changes the divisor as it does for raw data.
+    // DFREDUCE= then changes the divisor as it does for raw data, of a
+    // symmetric matrix too.
     const Data d = read_csv("hs.csv");
     const std::string dir = scratch_dir("mi_no_n");
     const std::string tail = std::string(" method=ml covariance;\n") + kHsModel + "run;\n";
@@ -334,7 +335,7 @@ TEST(MomentDataWithoutNRow, EachFormUnderNobsOrEdfFitsAsTheRawData) {
     }
     const size_t reduced = what.size() + 1;
     program += "proc velix data=hs dfreduce=2" + tail + "proc velix data='" + dir + "/COV.csv' nobs=301 dfreduce=2" +
-               tail;
+               tail + "proc velix data='" + dir + "/SYMATRIX.csv' nobs=301 dfreduce=2" + tail;
     auto r = run_velix(program, {"hs.csv"});
     ASSERT_EQ(r.exitStatus, 0) << r.log;
     const GroupFit raw = fit_of(r, 0);
@@ -344,6 +345,7 @@ TEST(MomentDataWithoutNRow, EachFormUnderNobsOrEdfFitsAsTheRawData) {
         EXPECT_FALSE(has_message(r, k + 1, 230, 17)) << what[k] << ": N set to 10000";
     }
     expect_same_fit(fit_of(r, reduced + 1), fit_of(r, reduced), 1e-8, "COV nobs=301 dfreduce=2");
+    expect_same_fit(fit_of(r, reduced + 2), fit_of(r, reduced), 1e-8, "SYMATRIX nobs=301 dfreduce=2");
 }
 
 // The two schools of hs_by.csv (156 and 145 pupils), without the school.

@@ -121,9 +121,7 @@ TEST(MomentsEndToEnd, EachByGroupHasItsOwnMoments) {
     text = "g," + line + "\n";
     int k = 0;
     while (std::getline(in, line)) text += std::string(k++ < 150 ? "1," : "2,") + line + "\n";
-    const std::string dir = std::string(VELIX_BINARY_DIR) + "/md_bygroups";
-    std::string cmd = "mkdir -p " + dir;
-    ASSERT_EQ(std::system(cmd.c_str()), 0);
+    const std::string dir = scratch_dir("md_bygroups");
     std::ofstream(dir + "/hsg.csv") << text;
     auto r = run_velix("proc velix data='" + dir + "/hsg.csv' method=none covariance;\nvar x1 x2;\nby g;\n"
                        "lineqs x1 = 1.0 F1 + E1, x2 = l2 F1 + E2;\nstd F1 = vf, E1-E2 = ve1-ve2;\nrun;\n",
@@ -144,8 +142,7 @@ TEST(MomentsEndToEnd, EachByGroupHasItsOwnMoments) {
 }
 
 TEST(MomentsEndToEnd, InputErrorsGiveTheirMessagesAndCodes) {
-    const std::string dir = std::string(VELIX_BINARY_DIR) + "/md_errors";
-    ASSERT_EQ(std::system(("mkdir -p " + dir).c_str()), 0);
+    const std::string dir = scratch_dir("md_errors");
     // A moment data set without matrix rows.
     std::ofstream(dir + "/nomat.csv") << "# TYPE=COV\n_TYPE_,_NAME_,a,b\nN,,10,10\nMEAN,,1,2\n";
     auto r = run_velix("proc velix data='" + dir + "/nomat.csv' method=none covariance;\n"
@@ -164,8 +161,7 @@ TEST(MomentsEndToEnd, InputErrorsGiveTheirMessagesAndCodes) {
 }
 
 TEST(WeightsEndToEnd, WlsDwlsAndGlsWeightsAgreeWithDirectComputation) {
-    const std::string dir = std::string(VELIX_BINARY_DIR) + "/md_weights";
-    ASSERT_EQ(std::system(("mkdir -p " + dir).c_str()), 0);
+    const std::string dir = scratch_dir("md_weights");
     std::ifstream in(velix::test::data_path("hs.csv"));
     std::string line, text = "a,b\n";
     std::getline(in, line);
