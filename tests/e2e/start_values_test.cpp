@@ -3,7 +3,7 @@
 // quadratic curves, with and without covariates, on data far from their
 // origin as given (Orthodont, mean distance about 24; Demo.growth, and the
 // same with 20 added to every variable), and a COSAN model of reverse-keyed
-// items under every method.  A start value the statements give
+// items under every method, and its FACTOR form.  A start value the statements give
 // to the exogenous block is the start under WLS, which estimates the block:
 // at lavaan's WLS estimates the chi-square is lavaan's; a WLS fit started
 // from an ML run's OUTEST= reaches lavaan's WLS minimum where the default
@@ -103,21 +103,27 @@ TEST(StartValues, GrowthCurvesWithMeansReachTheFitFromTheDefaultStart) {
 // Two factors of ten bfi items, whose first marker (a1) is reverse-keyed
 // against the other four items and whose second (c1) against c4 and c5,
 // with every parameter left to the default start.  As a COSAN model each
-// method, alone and after a ULS stage, reaches lavaan's minimum: F (the
-// chi-square over N - 1 where the method has one) and every estimate.
-// The default COSAN loadings take the sign of their indicator's covariance
-// with the marker (all at +0.5, the least-squares methods ran off, the
-// first factor's variance to minus infinity).
+// method, alone and after a ULS stage, reaches lavaan's minimum, and so
+// does the FACTOR form: F (the chi-square over N - 1 where the method has
+// one) and every estimate.  The default COSAN loadings take the sign of
+// their indicator's covariance with the marker (all at +0.5, the
+// least-squares methods ran off, the first factor's variance to minus
+// infinity); the FACTOR start's composites take each indicator with that
+// sign (unit-weighted, a1 cancelled the others, and even ML ran off).
 TEST(StartValues, AModelOfReverseKeyedItemsReachesTheMinimumFromTheDefaultStart) {
     const std::string cosan =
         "cosan F(2, GEN) * P(2, SYM) + U(10, SYM);\nmatrix F [ , 1] = 1.0 l2-l5, [ , 2] = 0 0 0 0 0 1.0 l7-l10;\n"
         "matrix P [1, 1] = va vc, [2, 1] = cac;\nmatrix U [1, 1] = ve1-ve10;\nrun;\n";
+    const std::string factor =
+        "factor n=2;\nmatrix _F_ [ , 1] = 1.0 l2-l5, [ , 2] = 0 0 0 0 0 1.0 l7-l10;\n"
+        "matrix _P_ [1, 1] = va vc, [2, 1] = cac;\nmatrix _U_ [1, 1] = ve1-ve10;\nrun;\n";
     const struct {
         const char *method, *reference;
         const std::string& model;
     } cases[] = {{"uls", "bfi_uls", cosan},     {"gls", "bfi_gls", cosan},     {"ml", "bfi_ml", cosan},
                  {"wls", "bfi_wls", cosan},     {"dwls", "bfi_dwls", cosan},   {"lsgls", "bfi_gls", cosan},
-                 {"lsml", "bfi_ml", cosan},     {"lswls", "bfi_wls", cosan},   {"lsdwls", "bfi_dwls", cosan}};
+                 {"lsml", "bfi_ml", cosan},     {"lswls", "bfi_wls", cosan},   {"lsdwls", "bfi_dwls", cosan},
+                 {"ml", "bfi_ml", factor}};
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.method) + " " + c.model.substr(0, c.model.find(' ')));
         const auto r = run_velix(std::string("proc velix data=bfi_ac covariance method=") + c.method + ";\n" + c.model,
