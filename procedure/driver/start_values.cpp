@@ -173,9 +173,17 @@ void parameter_units(const StepView& sv, const std::vector<double>& logUnits, co
 // of the element (a loading in those of its indicator over its factor's, a
 // variance in those of its variable), so that measuring a variable in
 // other units changes the start by the same factors as the solution.  A
-// model whose units cannot be read keeps the plain values.  The number of
-// values changed.
-int32_t fill_missing(const StepView& sv, const std::vector<double>& logUnits) {
+// value takes the sign of its element too (a loading that of its
+// indicator's covariance with the factor's marker), so that reversing a
+// variable reverses the start as it does the solution: from a start whose
+// loadings point against their indicators the Gauss-Newton steps turn the
+// factor's variance negative rather than the loadings round, and under the
+// least-squares methods, which do not keep the implied moments positive
+// definite, the fit then runs off along a ridge (that variance to minus
+// infinity, the marker's unique variance to plus infinity).  A parameter
+// at several elements takes the sign of its first.  A model whose units
+// cannot be read keeps the plain values.  The number of values changed.
+int32_t fill_missing(const StepView& sv, const std::vector<double>& logUnits, const std::vector<double>& signs) {
     NlpProblem* nlp = sv.nlp;
     const ElementPattern& el = *sv.elements;
     const ModelMatrixTable& t = *sv.model;
@@ -187,6 +195,7 @@ int32_t fill_missing(const StepView& sv, const std::vector<double>& logUnits) {
         const double v = r * std::exp(logUnits[static_cast<size_t>(e)]);
         return std::isfinite(v) && v != 0.0 ? v : r;
     };
+    std::vector<double> parameterSign(static_cast<size_t>(sv.sizes->nParmAll) + 1, 0.0);
     int32_t changed = 0;
     for (int32_t term = 0; term < sv.sizes->nTerms; ++term) {
         const int32_t first = t.termTable[term], last = t.termTable[term + 1] - 1;
@@ -201,7 +210,9 @@ int32_t fill_missing(const StepView& sv, const std::vector<double>& logUnits) {
                     if (variance)
                         r = scaleGiven ? (std::fabs(r) + 1.0) * sv.options->varStartScale
                                        : std::fabs(r) * scale;
-                    r = in_units(e, r);
+                    double& sign = parameterSign[static_cast<size_t>(p)];
+                    if (sign == 0.0) sign = signs[static_cast<size_t>(e)];
+                    r = sign * in_units(e, r);
                     el.value[e] = r;
                     nlp->param.x[p - 1] = r;
                     ++changed;
@@ -247,11 +258,11 @@ void cosinst(ProcContext* ctx) {
     };
     average();
 
-    std::vector<double> logUnits;
+    std::vector<double> logUnits, signs;
     std::vector<char> determined;
-    velix::detail::element_log_units(ctx, &logUnits, &determined);
+    velix::detail::element_log_units(ctx, &logUnits, &determined, &signs);
     parameter_units(sv, logUnits, determined);
-    const int32_t changed = fill_missing(sv, logUnits);
+    const int32_t changed = fill_missing(sv, logUnits, signs);
     if (changed > 0) average();
 
     // A fixed element whose value the user gave as missing, and that no

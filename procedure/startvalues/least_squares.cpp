@@ -1,5 +1,6 @@
-// Non-iterative start values from the moments: unit-weighted composites
-// for the moments of the latent variables, ordinary least squares of the
+// Non-iterative start values from the moments: composites for the moments
+// of the latent variables (the sums of their indicators, each with the
+// sign of its covariance with the first), ordinary least squares of the
 // structural coefficients (pooled over every equation, so that a parameter
 // shared by several elements is one unknown, or equation by equation), and
 // the error variances and covariances as the covariances of the equation
@@ -39,14 +40,35 @@ std::vector<std::vector<int32_t>> indicators_of(const StartWork* w) {
     return out;
 }
 
-// Sum of s(a, b) over a in as, b in bs; missing when an entry is.
-double block_sum(const StartWork* w, const std::vector<int32_t>& as, const std::vector<int32_t>& bs) {
+// A composite's indicators, each with the sign it enters with.
+struct Composite {
+    std::vector<int32_t> rows;
+    std::vector<double> signs;
+};
+
+// The indicators of latent position L whose moments are known, each
+// entering with the sign of its covariance with the first (+1 where that
+// is 0 or not known yet): a reverse-keyed item enters reversed, so that
+// it adds to the composite rather than cancel the others.
+Composite composite_of(const StartWork* w, const std::vector<int32_t>& ind, const std::vector<double>& sd) {
+    Composite c;
+    for (int32_t a : ind) {
+        if (wzmis(sd[a])) continue;
+        const double x = c.rows.empty() ? 1.0 : w->get(a, c.rows.front());
+        c.rows.push_back(a);
+        c.signs.push_back(!wzmis(x) && x < 0.0 ? -1.0 : 1.0);
+    }
+    return c;
+}
+
+// Sum of +-s(a, b) over a in as, b in bs; missing when an entry is.
+double block_sum(const StartWork* w, const Composite& as, const Composite& bs) {
     double v = 0.0;
-    for (int32_t a : as)
-        for (int32_t b : bs) {
-            const double x = w->get(a, b);
+    for (size_t i = 0; i < as.rows.size(); ++i)
+        for (size_t j = 0; j < bs.rows.size(); ++j) {
+            const double x = w->get(as.rows[i], bs.rows[j]);
             if (wzmis(x)) return x;
-            v += x;
+            v += as.signs[i] * bs.signs[j] * x;
         }
     return v;
 }
@@ -68,10 +90,8 @@ int32_t composite_pass(StartWork* w, const std::vector<std::vector<int32_t>>& in
     int32_t scaled = 0;
     for (int32_t L = w->n; L < w->order; ++L) {
         if (!wzmis(s[L]) && s[L] >= 0.0) continue;
-        std::vector<int32_t> I;
-        for (int32_t a : ind[static_cast<size_t>(L)])
-            if (!wzmis(sd[a])) I.push_back(a);
-        if (I.empty()) continue;
+        const Composite I = composite_of(w, ind[static_cast<size_t>(L)], sd);
+        if (I.rows.empty()) continue;
         const double v = block_sum(w, I, I);
         if (wzmis(v) || v <= DBL_MIN) {
             // Not scalable: its moments are not divided by a zero or
@@ -83,16 +103,13 @@ int32_t composite_pass(StartWork* w, const std::vector<std::vector<int32_t>>& in
         ++scaled;
         for (int32_t k = 0; k < w->order; ++k) {
             if (wzmis(sd[k]) || !wzmis(w->get(k, L))) continue;
-            const double sum = block_sum(w, I, {k});
+            const double sum = block_sum(w, I, Composite{{k}, {1.0}});
             if (!wzmis(sum)) w->at(k, L) = sum / s[L];
         }
         if (wzmis(w->get(L, L))) w->at(L, L) = 1.0;
         for (int32_t M = w->n; M < w->order; ++M) {
             if (M == L || wzmis(s[M]) || s[M] <= 0.0 || !wzmis(w->get(L, M))) continue;
-            std::vector<int32_t> J;
-            for (int32_t b : ind[static_cast<size_t>(M)])
-                if (!wzmis(sd[b])) J.push_back(b);
-            const double sum = block_sum(w, I, J);
+            const double sum = block_sum(w, I, composite_of(w, ind[static_cast<size_t>(M)], sd));
             if (!wzmis(sum)) w->at(L, M) = sum / (s[L] * s[M]);
         }
     }

@@ -16,9 +16,19 @@
 // (two indicators of one factor, both fixed at 1.0, in different units)
 // share the difference.
 //
+// The same equations give every index a direction: a latent variable
+// points as the first manifest variable a chain of fixed elements ties it
+// to (a marker loading of -1.0 reverses it), and an element between two
+// indices has the sign of the sample covariance of the variables they
+// point as.  A loading then has the sign of its indicator's covariance
+// with the factor's marker, as at the solution, so that reversing a
+// variable (a reverse-keyed item) reverses the start as it does the
+// estimates.
+//
 //   spaces: the manifest variables; a new space for each side a term opens
 //   equations: fixed nonzero elements, implicit ones, shared matrices
 //   solve (A'A + ridge I) u = A'b, refined once; each element's unit from its row and column
+//   directions: union-find with parity over the equations in two indices
 #include "procedure/startvalues/model_units.h"
 
 #include <cmath>
@@ -45,12 +55,15 @@ struct At {
     int32_t space, i;
 };
 
-// c1 u(a) + c2 u(b) = 0.
+// c1 u(a) + c2 u(b) = 0; an equation in two indices also says that b
+// points as a, or against it (parity -1) when a fixed negative element
+// ties them.
 struct Equation {
     double c1;
     At a;
     double c2;
     At b;
+    double parity = 1.0;
 };
 
 class Analysis {
@@ -70,8 +83,10 @@ public:
         sign_.assign(static_cast<size_t>(m) + 1, 0.0);
     }
 
-    // The COSAN form (FACTOR and COSAN models).
-    bool run_matrices(std::vector<double>* out, std::vector<char>* determined) {
+    // The COSAN form (FACTOR and COSAN models).  `signs` receives each
+    // element's direction (+1 where none can be read: the inverse of a
+    // central matrix, a matrix entered inverted).
+    bool run_matrices(std::vector<double>* out, std::vector<char>* determined, std::vector<double>* signs) {
         for (int32_t t = 0; t < ctx_->sizes.nTerms; ++t)
             if (!term(mt_.termTable[t], mt_.termTable[t + 1] - 1)) return false;
         if (unknowns_ > kMaxLatentUnits) return false;
@@ -82,13 +97,16 @@ public:
         const std::vector<char> known = anchored();
         auto decided = [&](At a) { return a.space == 0 || known[static_cast<size_t>(base_[a.space] + a.i)] != 0; };
         const ElementPattern& el = ctx_->elements;
+        find_directions();
         for (int32_t k = 1; k <= ctx_->sizes.nMatrices; ++k) {
             if (rowSpace_[k] < 0) continue;
+            const bool directed = sign_[k] > 0.0 && mt_.form[k] != kFormInverse;
             for (int32_t e = mt_.firstElement[k]; e < mt_.firstElement[k] + mt_.elementCount[k]; ++e) {
-                const double r = unit(u, {rowSpace_[k], el.row[e]}), c = unit(u, {colSpace_[k], el.column[e]});
+                const At row{rowSpace_[k], el.row[e]}, col{colSpace_[k], el.column[e]};
+                const double r = unit(u, row), c = unit(u, col);
                 (*out)[static_cast<size_t>(e)] = sign_[k] > 1.0 ? r - c : sign_[k] * (r + c);
-                (*determined)[static_cast<size_t>(e)] =
-                    decided({rowSpace_[k], el.row[e]}) && decided({colSpace_[k], el.column[e]});
+                (*determined)[static_cast<size_t>(e)] = decided(row) && decided(col);
+                (*signs)[static_cast<size_t>(e)] = directed ? direction(row, col) : 1.0;
             }
         }
         return true;
@@ -99,27 +117,31 @@ public:
     // row has the unit u_row - u_col, a variance or covariance u_r + u_c
     // (an error term's variance in the units of its equation's variable).
     // The elements the work does not place keep an undetermined unit.
-    bool run_positions(const StartWork& w, std::vector<double>* out, std::vector<char>* determined) {
+    bool run_positions(const StartWork& w, std::vector<double>* out, std::vector<char>* determined,
+                       std::vector<double>* signs) {
         const int32_t latent = new_space(w.order - w.n);
         if (unknowns_ > kMaxLatentUnits) return false;
         auto at = [&](int32_t pos) { return pos < w.n ? At{0, pos} : At{latent, pos - w.n}; };
         const ElementPattern& el = ctx_->elements;
         auto fixed = [&](int32_t e) { return el.parameter[e] == 0 && !wzmis(el.value[e]) && el.value[e] != 0.0; };
         for (const StartPath& a : w.paths)
-            if (fixed(a.e)) equations_.push_back({1.0, at(a.row), -1.0, at(a.col)});
+            if (fixed(a.e)) equations_.push_back({1.0, at(a.row), -1.0, at(a.col), std::copysign(1.0, el.value[a.e])});
         for (const StartVariance& v : w.variances)
             if (fixed(v.e) && v.r == v.c) equations_.push_back({1.0, at(v.r), 0.0, at(v.r)});
         std::vector<double> u;
         if (!solve(&u)) return false;
         const std::vector<char> known = anchored();
         auto decided = [&](int32_t pos) { return pos < w.n || known[static_cast<size_t>(pos - w.n)] != 0; };
+        find_directions();
         for (const StartPath& a : w.paths) {
             (*out)[static_cast<size_t>(a.e)] = unit(u, at(a.row)) - unit(u, at(a.col));
             (*determined)[static_cast<size_t>(a.e)] = decided(a.row) && decided(a.col);
+            (*signs)[static_cast<size_t>(a.e)] = direction(at(a.row), at(a.col));
         }
         for (const StartVariance& v : w.variances) {
             (*out)[static_cast<size_t>(v.e)] = unit(u, at(v.r)) + unit(u, at(v.c));
             (*determined)[static_cast<size_t>(v.e)] = decided(v.r) && decided(v.c);
+            (*signs)[static_cast<size_t>(v.e)] = direction(at(v.r), at(v.c));
         }
         return true;
     }
@@ -200,7 +222,7 @@ private:
             if (r < 0 || c < 0 || r >= size_[rowSpace_[k]] || c >= size_[colSpace_[k]]) return false;
             if (el.parameter[e] != 0 || wzmis(el.value[e]) || el.value[e] == 0.0) continue;
             if (sign_[k] > 1.0)
-                equations_.push_back({1.0, {rowSpace_[k], r}, -1.0, {colSpace_[k], c}});
+                equations_.push_back({1.0, {rowSpace_[k], r}, -1.0, {colSpace_[k], c}, std::copysign(1.0, el.value[e])});
             else if (r == c)
                 equations_.push_back({1.0, {rowSpace_[k], r}, 0.0, {rowSpace_[k], r}});
         }
@@ -227,6 +249,55 @@ private:
         std::vector<char> out(static_cast<size_t>(unknowns_));
         for (int32_t i = 0; i < unknowns_; ++i) out[static_cast<size_t>(i)] = root(i) == root(anchor);
         return out;
+    }
+
+    // The directions of the indices (nodes: the manifest variables, then the
+    // unknowns): a union-find whose links carry the parity of their
+    // equation, each set led by its first manifest variable.
+    int32_t node(At a) const { return a.space == 0 ? a.i : size_[0] + base_[a.space] + a.i; }
+    int32_t root(int32_t i, double* parity) const {
+        *parity = 1.0;
+        for (; link_[static_cast<size_t>(i)] != i; i = link_[static_cast<size_t>(i)])
+            *parity *= linkParity_[static_cast<size_t>(i)];
+        return i;
+    }
+    void find_directions() {
+        const int32_t total = size_[0] + unknowns_;
+        link_.resize(static_cast<size_t>(total));
+        for (int32_t i = 0; i < total; ++i) link_[static_cast<size_t>(i)] = i;
+        linkParity_.assign(static_cast<size_t>(total), 1.0);
+        for (const Equation& q : equations_) {
+            if (q.c2 == 0.0) continue;
+            double pa = 1.0, pb = 1.0;
+            const int32_t ra = root(node(q.a), &pa), rb = root(node(q.b), &pb);
+            if (ra == rb) continue;  // a second chain between the two: the first decides
+            link_[static_cast<size_t>(ra)] = rb;
+            linkParity_[static_cast<size_t>(ra)] = pa * pb * q.parity;
+        }
+        proxy_.assign(static_cast<size_t>(total), -1);
+        for (int32_t i = 0; i < size_[0]; ++i) {
+            double p = 1.0;
+            int32_t& lead = proxy_[static_cast<size_t>(root(i, &p))];
+            if (lead < 0) lead = i;
+        }
+    }
+
+    // The sign of an element between indices a and b: that of the sample
+    // covariance of the manifest variables they point as, reversed with
+    // either direction; +1 when either points as none, for a covariance
+    // of 0, and for moments about zero, whose signs say nothing of it.
+    double direction(At a, At b) const {
+        const double* s = ctx_->arrays.momentMatrix;
+        if (s == nullptr || ctx_->moments.momentOrigin != 0) return 1.0;
+        double pa = 1.0, pb = 1.0, qa = 1.0, qb = 1.0;
+        const int32_t ma = proxy_[static_cast<size_t>(root(node(a), &pa))];
+        const int32_t mb = proxy_[static_cast<size_t>(root(node(b), &pb))];
+        if (ma < 0 || mb < 0) return 1.0;
+        root(ma, &qa);
+        root(mb, &qb);
+        const double c = s[pk(ma, mb)];
+        if (wzmis(c) || c == 0.0) return 1.0;
+        return std::copysign(1.0, c) * pa * qa * pb * qb;
     }
 
     double unit(const std::vector<double>& u, At a) const {
@@ -285,27 +356,35 @@ private:
     // entered inverted.
     std::vector<double> sign_;
     std::vector<Equation> equations_;
+    // The directions: per node its link, the link's parity, and per set's
+    // root its first manifest variable (-1 for none).
+    std::vector<int32_t> link_, proxy_;
+    std::vector<double> linkParity_;
 };
 
 }  // namespace
 
-bool element_log_units(ProcContext* ctx, std::vector<double>* out, std::vector<char>* determined) {
+bool element_log_units(ProcContext* ctx, std::vector<double>* out, std::vector<char>* determined,
+                       std::vector<double>* signs) {
     const size_t n = static_cast<size_t>(ctx->sizes.nElements);
     out->assign(n, 0.0);
-    std::vector<double> units(n, 0.0);
+    std::vector<double> units(n, 0.0), directions(n, 1.0);
     std::vector<char> decided(n, 0);
     if (determined != nullptr) determined->assign(n, 0);
+    if (signs != nullptr) signs->assign(n, 1.0);
     if (ctx->readers.equationModel) {
         StartWork w;
-        if (build_start_work(ctx, &w) != kStartWorkReady || !Analysis(ctx).run_positions(w, &units, &decided))
+        if (build_start_work(ctx, &w) != kStartWorkReady ||
+            !Analysis(ctx).run_positions(w, &units, &decided, &directions))
             return false;
-    } else if (!Analysis(ctx).run_matrices(&units, &decided)) {
+    } else if (!Analysis(ctx).run_matrices(&units, &decided, &directions)) {
         return false;
     }
     for (double u : units)
         if (!std::isfinite(u)) return false;
     *out = units;
     if (determined != nullptr) *determined = decided;
+    if (signs != nullptr) *signs = directions;
     return true;
 }
 

@@ -20,13 +20,18 @@ namespace velix::detail {
 //   determined  out  (may be null) per element, 1 when the data and the
 //                    fixed elements decide its unit, 0 when the unit rests
 //                    on a latent variable whose scale nothing fixes
+//   signs       out  (may be null) per element, +1 or -1: the sign of the
+//                    sample covariance of the variables its row and column
+//                    point as (a factor as its marker), the sign a default
+//                    start takes; +1 where nothing decides it
 // Equation models (LINEQS, RAM) are read as paths and variances between
 // their variables, the other kinds as the chain of their model matrices.
-// False (out all 0, determined all 0) for a model it cannot read: a
+// False (out all 0, determined all 0, signs all +1) for a model it cannot read: a
 // selection matrix or (I - M)^-1 as a central matrix in the COSAN form,
 // shapes that do not chain, tables the start work does not accept, or more
 // latent rows than kMaxLatentUnits.
-bool element_log_units(ProcContext* ctx, std::vector<double>* out, std::vector<char>* determined = nullptr);
+bool element_log_units(ProcContext* ctx, std::vector<double>* out, std::vector<char>* determined = nullptr,
+                       std::vector<double>* signs = nullptr);
 
 // The most latent rows and columns the analysis solves for (a dense
 // system of that order).

@@ -17,8 +17,19 @@
 #    covariances with the constant (cov Fi Intercept = mi): their start,
 #    the least-squares intercept and slope of the means of t1-t4 on the
 #    time scores times the constant's moment N / (N - 1).
+# 5. A two-factor model of ten items of psych's bfi (a1-a5 and c1-c5, the
+#    2632 complete rows; the marker a1 is reverse-keyed against a2-a5,
+#    and c4 and c5 against the marker c1) by ML (likelihood = "wishart"), GLS,
+#    WLS, ULS and DWLS: the program's F (the chi-square over N - 1 for the
+#    first four, whose covariances lavaan takes with the divisor N - 1
+#    here; 0.5 tr((S - C)^2) for ULS, whose estimates are lavaan's since
+#    every variance has its own free unique variance) and the estimates.
+#    lavaan starts from its own start values: from the program's former
+#    default start (every loading +0.5 in its units, variances 50 s_jj)
+#    its ML and DWLS fits do not converge.
 library(lavaan)
 library(nlme)
+library(psych)
 
 o <- as.data.frame(Orthodont)
 w <- reshape(o[, c("distance", "age", "Subject", "Sex")], idvar = c("Subject", "Sex"),
@@ -70,6 +81,27 @@ rows[[length(rows) + 1]] <- data.frame(case = "iris_wls", key = "chisq", value =
 means <- coef(lm(colMeans(Demo.growth[, ty]) ~ I(0:3)))
 rows[[length(rows) + 1]] <- data.frame(case = "growth_constant_cov", key = c("mi", "ms"),
                                        value = unname(means) * nrow(Demo.growth) / (nrow(Demo.growth) - 1))
+
+bfi_items <- bfi[, c(paste0("A", 1:5), paste0("C", 1:5))]
+bfi_items <- bfi_items[complete.cases(bfi_items), ]
+names(bfi_items) <- tolower(names(bfi_items))
+write.csv(bfi_items, "tests/fixtures/bfi_ac.csv", row.names = FALSE, quote = FALSE)
+two_traits <- "Fa =~ 1*a1 + l2*a2 + l3*a3 + l4*a4 + l5*a5
+               Fc =~ 1*c1 + l7*c2 + l8*c3 + l9*c4 + l10*c5
+               Fa ~~ va*Fa; Fc ~~ vc*Fc; Fa ~~ cac*Fc
+               a1 ~~ ve1*a1; a2 ~~ ve2*a2; a3 ~~ ve3*a3; a4 ~~ ve4*a4; a5 ~~ ve5*a5
+               c1 ~~ ve6*c1; c2 ~~ ve7*c2; c3 ~~ ve8*c3; c4 ~~ ve9*c4; c5 ~~ ve10*c5"
+S_items <- cov(bfi_items)
+for (estimator in c("ML", "GLS", "WLS", "ULS", "DWLS")) {
+  traits <- if (estimator == "ML") sem(two_traits, bfi_items, likelihood = "wishart") else
+    sem(two_traits, bfi_items, estimator = estimator)
+  stopifnot(lavInspect(traits, "converged"), max(abs(lavInspect(traits, "sampstat")$cov - S_items)) < 1e-12)
+  f <- if (estimator == "ULS") 0.5 * sum((S_items - lavInspect(traits, "implied")$cov)^2) else
+    fitMeasures(traits, "chisq") / (nrow(bfi_items) - 1)
+  est <- unclass(coef(traits))
+  rows[[length(rows) + 1]] <- data.frame(case = paste0("bfi_", tolower(estimator)), key = c("F", names(est)),
+                                         value = c(f, est))
+}
 out <- do.call(rbind, rows)
 out$value <- sprintf("%.15g", out$value)
 write.csv(out, "tests/fixtures/start_values_reference.csv", row.names = FALSE, quote = FALSE)

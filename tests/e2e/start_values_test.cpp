@@ -2,7 +2,8 @@
 // fitted from the default start values reach lavaan's fit: linear and
 // quadratic curves, with and without covariates, on data far from their
 // origin as given (Orthodont, mean distance about 24; Demo.growth, and the
-// same with 20 added to every variable).  A start value the statements give
+// same with 20 added to every variable), and a COSAN model of reverse-keyed
+// items under every method, and its FACTOR form.  A start value the statements give
 // to the exogenous block is the start under WLS, which estimates the block:
 // at lavaan's WLS estimates the chi-square is lavaan's; a WLS fit started
 // from an ML run's OUTEST= reaches lavaan's WLS minimum where the default
@@ -24,7 +25,7 @@ namespace velix::test {
 namespace {
 
 // At the default stopping criteria the chi-squares agree to about 1e-8 and
-// the means to about 1e-5 (relative).
+// the means and the other estimates to a few 1e-5 (relative).
 constexpr double kChiSquareTol = 1e-6, kMeanTol = 1e-4;
 
 std::map<std::string, double> reference(const std::string& name) {
@@ -114,6 +115,44 @@ TEST(StartValues, LatentMeansGivenAsCovariancesWithTheConstantStartAtTheSampleMe
     const auto estimates = column_by_parameter(result_table(r), "Estimate");
     expect_relative(estimates.at("mi"), ref.at("mi"), 1e-12, "mi");
     expect_relative(estimates.at("ms"), ref.at("ms"), 1e-12, "ms");
+}
+
+// Two factors of ten bfi items, whose first marker (a1) is reverse-keyed
+// against the other four items and whose second (c1) against c4 and c5,
+// with every parameter left to the default start.  As a COSAN model each
+// method, alone and after a ULS stage, reaches lavaan's minimum, and so
+// does the FACTOR form: F (the chi-square over N - 1 where the method has
+// one) and every estimate.  The default COSAN loadings take the sign of
+// their indicator's covariance with the marker (all at +0.5, the
+// least-squares methods ran off, the first factor's variance to minus
+// infinity); the FACTOR start's composites take each indicator with that
+// sign (unit-weighted, a1 cancelled the others, and even ML ran off).
+TEST(StartValues, AModelOfReverseKeyedItemsReachesTheMinimumFromTheDefaultStart) {
+    const std::string cosan =
+        "cosan F(2, GEN) * P(2, SYM) + U(10, SYM);\nmatrix F [ , 1] = 1.0 l2-l5, [ , 2] = 0 0 0 0 0 1.0 l7-l10;\n"
+        "matrix P [1, 1] = va vc, [2, 1] = cac;\nmatrix U [1, 1] = ve1-ve10;\nrun;\n";
+    const std::string factor =
+        "factor n=2;\nmatrix _F_ [ , 1] = 1.0 l2-l5, [ , 2] = 0 0 0 0 0 1.0 l7-l10;\n"
+        "matrix _P_ [1, 1] = va vc, [2, 1] = cac;\nmatrix _U_ [1, 1] = ve1-ve10;\nrun;\n";
+    const struct {
+        const char *method, *reference;
+        const std::string& model;
+    } cases[] = {{"uls", "bfi_uls", cosan},     {"gls", "bfi_gls", cosan},     {"ml", "bfi_ml", cosan},
+                 {"wls", "bfi_wls", cosan},     {"dwls", "bfi_dwls", cosan},   {"lsgls", "bfi_gls", cosan},
+                 {"lsml", "bfi_ml", cosan},     {"lswls", "bfi_wls", cosan},   {"lsdwls", "bfi_dwls", cosan},
+                 {"ml", "bfi_ml", factor}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.method) + " " + c.model.substr(0, c.model.find(' ')));
+        const auto r = run_velix(std::string("proc velix data=bfi_ac covariance method=") + c.method + ";\n" + c.model,
+                                 {"bfi_ac.csv"});
+        EXPECT_EQ(r.return_code(), 0) << r.log;
+        if (r.return_code() != 0) continue;
+        const auto ref = reference(c.reference);
+        expect_relative(final_f(r), ref.at("F"), kChiSquareTol, "F");
+        const auto estimates = column_by_parameter(result_table(r), "Estimate");
+        for (const auto& [name, value] : ref)
+            if (name != "F") expect_relative(estimates.at(name), value, kMeanTol, name);
+    }
 }
 
 // A start point the objective cannot be evaluated at (a covariance of the

@@ -1,6 +1,7 @@
 // The composite and residual estimators on the start moments of a model
 // read from its statements: a latent variable with one indicator takes that
-// indicator's moments scaled to unit variance, one whose composite has no
+// indicator's moments scaled to unit variance, one whose composite (its
+// indicators each with the sign of its covariance with the first) has no
 // variance is left unknown (its moments are never divided by a zero or
 // negative scale), the residual moments keep their floors, and a
 // coefficient shared by two equations is pooled over both.
@@ -21,19 +22,26 @@ const char* kTwoFactors =
     "std F1 = vf1, F2 = vf2, e1-e3 = ve1-ve3;\nrun;\n";
 
 TEST(Composites, OneIndicatorGivesItsScaledMomentsAndAVanishingCompositeStaysUnknown) {
-    StartValueStep s(kTwoFactors);
+    // F1 measured by x1-x3, F2 by x4 alone.
+    StartValueStep s(
+        "proc velix data=hs method=none covariance;\nvar x1-x4;\n"
+        "lineqs x1 = 1.0 F1 + e1, x2 = l2 F1 + e2, x3 = l3 F1 + e3, x4 = 1.0 F2 + e4;\n"
+        "std F1 = vf1, F2 = vf2, e1-e4 = ve1-ve4;\nrun;\n");
     ASSERT_TRUE(s.ready) << s.log.str();
     StartWork w;
     ASSERT_EQ(velix::detail::build_start_work(&s.ctx, &w), velix::detail::kStartWorkReady);
-    ASSERT_EQ(w.order, 5);
-    // x1 and x2 perfectly opposed: their sum has no variance.
-    w.at(0, 0) = w.at(1, 1) = 1.0;
-    w.at(1, 0) = -1.0;
-    const int32_t f1 = 3, f2 = 4;
+    ASSERT_EQ(w.order, 6);
+    // x2 and x3 opposed to x1 enter the composite reversed, x1 - x2 - x3,
+    // which moments that no data could have leave without variance
+    // (3 + 2 + 2 - 7).
+    for (int32_t i = 0; i < 3; ++i) w.at(i, i) = 1.0;
+    w.at(1, 0) = w.at(2, 0) = -1.0;
+    w.at(2, 1) = -3.5;
+    const int32_t f1 = 4, f2 = 5;
     EXPECT_EQ(velix::detail::cosindc(&w), -1);
-    const double sd3 = std::sqrt(w.get(2, 2));
-    for (int32_t k = 0; k < 3; ++k) {
-        EXPECT_NEAR(w.get(k, f2), w.get(2, k) / sd3, 1e-12) << k;
+    const double sd4 = std::sqrt(w.get(3, 3));
+    for (int32_t k = 0; k < 4; ++k) {
+        EXPECT_NEAR(w.get(k, f2), w.get(3, k) / sd4, 1e-12) << k;
         EXPECT_TRUE(wzmis(w.get(k, f1))) << "F1 with x" << k + 1 << ": " << w.get(k, f1);
     }
     EXPECT_EQ(w.get(f2, f2), 1.0);

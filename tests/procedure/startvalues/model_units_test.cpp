@@ -65,25 +65,28 @@ TEST(ModelUnits, AFactorThatNothingScalesHasNoUnit) {
 
 // The start of the FACTOR form (composites scaled by their markers) and of
 // the COSAN form (default values in the units of their elements) with x1
-// times 1e4: the start with x1 in its own units, each parameter times the
-// power of 1e4 that its unit holds.
+// times 1e4, and times -1e4 (x1 reversed, as a reverse-keyed item): the
+// start with x1 in its own units, each parameter times the power of the
+// factor that its unit holds, as the solution changes.
 TEST(ModelUnits, StartValuesFollowAChangeOfUnits) {
-    const double c = 1e4;
-    // hs.csv with x1 times c, in the test's temporary folder, of this process alone.
-    const std::string scaled = velix::test::scaled_copy(
-        velix::test::fixture_path("hs.csv"), ::testing::TempDir() + "hs_x1_" + std::to_string(getpid()) + ".csv", 0, c);
-    const std::map<std::string, double> power = {{"l2", 1 / c}, {"l3", 1 / c}, {"vvis", c * c}, {"cvt", c}, {"cvs", c}, {"ve1", c * c}};
-    for (const std::string stem : {"hs_cfa_factor", "hs_cfa_cosan"}) {
-        SCOPED_TRACE(stem);
-        const std::string program = example(stem);
-        StartValueStep own(program), other(std::string(program).replace(program.find("data=hs"), 7, "data='" + scaled + "'"));
-        ASSERT_TRUE(own.ready && other.ready) << own.log.str() << other.log.str();
-        for (const std::string& name : own.parameters()) {
-            const double f = power.count(name) ? power.at(name) : 1.0;
-            EXPECT_NEAR(other.start(name), f * own.start(name), 1e-9 * std::fabs(f * own.start(name))) << name;
+    for (const double c : {1e4, -1e4}) {
+        SCOPED_TRACE(c);
+        // hs.csv with x1 times c, in the test's temporary folder, of this process alone.
+        const std::string scaled = velix::test::scaled_copy(
+            velix::test::fixture_path("hs.csv"), ::testing::TempDir() + "hs_x1_" + std::to_string(getpid()) + ".csv", 0, c);
+        const std::map<std::string, double> power = {{"l2", 1 / c}, {"l3", 1 / c}, {"vvis", c * c}, {"cvt", c}, {"cvs", c}, {"ve1", c * c}};
+        for (const std::string stem : {"hs_cfa_factor", "hs_cfa_cosan"}) {
+            SCOPED_TRACE(stem);
+            const std::string program = example(stem);
+            StartValueStep own(program), other(std::string(program).replace(program.find("data=hs"), 7, "data='" + scaled + "'"));
+            ASSERT_TRUE(own.ready && other.ready) << own.log.str() << other.log.str();
+            for (const std::string& name : own.parameters()) {
+                const double f = power.count(name) ? power.at(name) : 1.0;
+                EXPECT_NEAR(other.start(name), f * own.start(name), 1e-9 * std::fabs(f * own.start(name))) << name;
+            }
         }
+        std::remove(scaled.c_str());
     }
-    std::remove(scaled.c_str());
 }
 
 }  // namespace
