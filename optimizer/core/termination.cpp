@@ -287,9 +287,11 @@ int32_t znlptrm(NlpProblem* p, int32_t code) {
         }
     }
     // Under nonlinear constraints no criterion ends the run at a point
-    // that breaks them beyond the tolerance: the technique goes on towards
-    // them (its next step), or stops at a limit without a claim.
-    if (status >= kNlpAbsConv && status <= kNlpGConv2 && p->shape.hasNlinCon && !(p->iter.maxConViolation <= t)) status = 0;
+    // that breaks them beyond the feasibility tolerance LCEPS (the final
+    // point must meet them without a raised one): the technique goes on
+    // towards them (its next step), or stops at a limit without a claim.
+    if (status >= kNlpAbsConv && status <= kNlpGConv2 && p->shape.hasNlinCon && !(p->iter.maxConViolation <= p->opt.feasTol))
+        status = 0;
     // A claim is checked before it ends the run (ABSCONV is a target value
     // of f, not a claim of stationarity).
     if (status > kNlpAbsConv && status <= kNlpGConv2 && code > 0) status = znlp_verify_claim(p, status, metMask);
@@ -305,6 +307,10 @@ bool nlp_final_point_violated(const NlpProblem* p) { return p->shape.hasNlinCon 
 
 bool nlp_solution_reached(const NlpProblem* p, int32_t status) {
     if (nlp_final_point_violated(p)) return false;
+    // Under nonlinear constraints a solution meets every constraint within
+    // LCEPS: a final point that passed the feasibility check only with a
+    // raised tolerance is none.
+    if (p->shape.hasNlinCon && p->run.feasRound > 0) return false;
     if (nlp_status_converged(status)) return true;
     if (status != kNlpTechniqueStop6 && status != kNlpTechniqueStop7) return false;
     // The check's verdict on the final point, when it has one.
