@@ -3,7 +3,8 @@
 // estimation set-up gives one: Hock and Schittkowski's problems with
 // bounds, linear rows and nonlinear constraints (Test Examples for
 // Nonlinear Programming Codes, 1981) from their standard starts, those
-// with nonlinear constraints from random starts too, and five of More,
+// with nonlinear constraints from random starts too and from starts at
+// which runs once claimed points that are none, and five of More,
 // Garbow and Hillstrom's (ACM TOMS 7, 1981).  A run may end anywhere
 // without a claim (a technique that does not take the constraints refuses
 // them); a run that claims a solution (a criterion met, every parameter
@@ -81,6 +82,7 @@ struct Classic {
     std::vector<double> localMinima = {};
     double low = 0.0, high = 0.0;
     bool quadratic = false;
+    std::vector<std::vector<double>> starts = {};  // further starts of runs that once claimed points that are none
 };
 
 const Standard& named(const std::vector<Standard>& all, const std::string& name) {
@@ -135,15 +137,16 @@ const std::vector<Classic>& classics() {
         hs14.rows = {1, -2};
         hs14.rhs = {-1};
         hs14.nEq = 1;
-        v.push_back({hs14, {}, -5, 5});
+        v.push_back({hs14, {}, -5, 5, false, {{1.598, -0.598}}});
         Standard hs15 = constrained(standard_problems()[0], 2, 0, hs15_c, hs15_j);
         hs15.name = "HS15";
         hs15.x0 = {-2, 1};
         hs15.lower = {-kInf, -kInf};
         hs15.upper = {0.5, kInf};
         hs15.fMin = 306.5;
-        v.push_back({hs15, {360.379767174283}, -5, 5});
-        v.push_back({constrained(general("HS18", {2, 2}, hs18_f, hs18_g, 5.0, {2, 0}, {50, 50}), 2, 0, hs18_c, hs18_j), {}, 2, 50});
+        v.push_back({hs15, {360.379767174283}, -5, 5, false, {{0.2, 6}, {-1.606, -0.895}}});
+        v.push_back({constrained(general("HS18", {2, 2}, hs18_f, hs18_g, 5.0, {2, 0}, {50, 50}), 2, 0, hs18_c, hs18_j), {}, 2, 50,
+                     false, {{48.605, 40.171}}});
         v.push_back({constrained(general("HS29", {1, 1, 1}, hs29_f, hs29_g, -16 * std::sqrt(2.0)), 1, 0, hs29_c, hs29_j), {}, -5, 5});
         for (const Standard& s : standard_problems())
             v.push_back({s, s.fLocal >= 0 ? std::vector<double>{s.fLocal} : std::vector<double>{}});
@@ -202,6 +205,7 @@ TEST_F(ClassicProblems, EveryTechniqueClaimsOnlyMinimaWithinTheConstraints) {
     std::mt19937 gen(80);  // the same sequence on every platform
     for (const Classic& c : classics()) {
         std::vector<std::vector<double>> starts = {c.s.x0};
+        starts.insert(starts.end(), c.starts.begin(), c.starts.end());
         for (int32_t k = 0; c.high > c.low && k < 10; ++k) {
             std::vector<double> x0 = c.s.x0;
             for (double& v : x0) v = c.low + (c.high - c.low) * (gen() / 4294967296.0);
