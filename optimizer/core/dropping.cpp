@@ -371,6 +371,10 @@ constexpr double kDependentPivot = 1e-10;
 bool znlp_all_fixed_holds(NlpProblem* p, double t) {
     const int32_t n = p->shape.nParams, nb = p->active.nActiveBounds, nf = n_free(p);
     if (p->shape.hasNlinCon && !(p->iter.maxConViolation <= t)) return false;
+    // Without the lists the count alone decides.
+    if ((nb > 0 && (p->active.freeList == nullptr || p->active.boundState == nullptr)) ||
+        (p->active.nActiveLin > 0 && p->active.activeList == nullptr) || p->work.gradient == nullptr)
+        return true;
     // The transposed rows, column k the unit normal of active constraint
     // k, with its norm and whether it is an inequality (its multiplier
     // must not be negative).
@@ -383,7 +387,7 @@ bool znlp_all_fixed_holds(NlpProblem* p, double t) {
     }
     for (int32_t k = 0; k < p->active.nActiveLin; ++k) {
         const int32_t r = p->active.activeList[k], c = nb + k;
-        if (!active_row(p, r, row.data())) return true;  // nothing to judge by: the count decides
+        if (!active_row(p, r, row.data())) return true;
         double s = 0.0;
         for (const double v : row) s += v * v;
         norm[static_cast<size_t>(c)] = std::sqrt(s);

@@ -249,12 +249,12 @@ struct Sqp {
     double violation(int32_t i) const { return i < meq ? std::fabs(b[i]) : std::fmax(0.0, -b[i]); }
 
     // Row i holds at x as an equality: its value is within the
-    // feasibility tolerance of the round of 0 (relative to the right-hand
-    // side or bound of a linear row or a bound, absolute for a nonlinear
-    // constraint, as the feasibility check takes them).  A row the program
-    // holds that x has not reached is the next step's: counted at x, a
-    // violated equality or an inequality still away from its limit made
-    // "every parameter fixed" end runs at points that are no solution.
+    // feasibility tolerance of the round, at most 1e-3 (relative to the
+    // right-hand side or bound of a linear row or a bound, absolute for a
+    // nonlinear constraint, as the feasibility check takes them).  A row
+    // the program holds that x has not reached is the next step's: counted
+    // at x, a violated equality or an inequality still away from its limit
+    // made "every parameter fixed" end runs at points that are no solution.
     bool tight(int32_t i) const {
         const double t = std::fmin(p->opt.feasTol * std::pow(10.0, p->run.feasRound), 1e-3);
         if (kind[i] == kNonlinear) return std::fabs(b[i]) <= t;
