@@ -28,6 +28,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <string>
@@ -266,6 +267,7 @@ TEST(NlinconTextbook, ReachesThePublishedOptimumWithinTheConstraints) {
         const auto est = column_by_parameter(result_table(r), "Estimate");
         EXPECT_LE(c.violation(est.at("a"), est.at("b")), 1e-8) << program << "a = " << est.at("a") << ", b = " << est.at("b");
     }
+    std::filesystem::remove_all(dir);
 }
 
 INSTANTIATE_TEST_SUITE_P(Runs, NlinconStarts, ::testing::ValuesIn(cases()),
