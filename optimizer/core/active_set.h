@@ -93,6 +93,14 @@ void gmupd(NlpProblem* p, int32_t release, int32_t i);
 // ---- dropping by multiplier sign ----
 // The multiplier threshold (LCDEACT, or automatic).
 double gtres(const NlpProblem* p);
+// Every parameter fixed by the active bounds and rows (their counts add up
+// to n) ends a run only at a solution: true when the point meets the
+// nonlinear constraints within t (maxConViolation) and the multipliers of
+// g = A'lambda over the active bounds and rows have the signs of a minimum
+// (no inequality's below -gtres); false also where the active rows are
+// dependent (they fix fewer than n directions).  Rows that cannot be read
+// leave the count to decide (true).
+bool znlp_all_fixed_holds(NlpProblem* p, double t);
 // Drop candidates (non-fixed bounds, inequality rows) with multipliers
 // below -threshold, sorted most negative first into workList (bounds as
 // the parameter, rows as n + row), their multipliers into multipliers.

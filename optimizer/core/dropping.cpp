@@ -338,3 +338,88 @@ int32_t znlpcsr(NlpProblem* p, int32_t mode, int32_t count, int32_t* order, doub
     }
     return failure ? 1 : 0;
 }
+
+namespace {
+
+// Row k of the active list (a linear row or, from nLinCon on, a nonlinear
+// constraint's gradient) into out; false when the rows cannot be read.
+bool active_row(NlpProblem* p, int32_t k, double* out) {
+    const int32_t n = p->shape.nParams;
+    if (k >= p->shape.nLinCon) {
+        if (p->con.conJacobian == nullptr) return false;
+        const double* r = p->con.conJacobian + static_cast<int64_t>(k - p->shape.nLinCon) * n;
+        std::copy(r, r + n, out);
+        return true;
+    }
+    if (p->cb.conRowFn != nullptr) return p->cb.conRowFn(p, k, out) == 0;
+    if (p->con.linRows == nullptr) return false;
+    if (p->shape.linRowsSparse == 0) {
+        std::copy(p->con.linRows + static_cast<int64_t>(k) * n, p->con.linRows + static_cast<int64_t>(k + 1) * n, out);
+        return true;
+    }
+    std::fill(out, out + n, 0.0);
+    for (int32_t e = k == 0 ? 0 : p->con.linRowEnd[k - 1]; e < p->con.linRowEnd[k]; ++e)
+        out[p->con.linColIndex[e]] = p->con.linRows[e];
+    return true;
+}
+
+// Pivots below this share of a unit row leave the active rows dependent.
+constexpr double kDependentPivot = 1e-10;
+
+}  // namespace
+
+bool znlp_all_fixed_holds(NlpProblem* p, double t) {
+    const int32_t n = p->shape.nParams, nb = p->active.nActiveBounds, nf = n_free(p);
+    if (p->shape.hasNlinCon && !(p->iter.maxConViolation <= t)) return false;
+    // Without the lists the count alone decides.
+    if ((nb > 0 && (p->active.freeList == nullptr || p->active.boundState == nullptr)) ||
+        (p->active.nActiveLin > 0 && p->active.activeList == nullptr) || p->work.gradient == nullptr)
+        return true;
+    // The transposed rows, column k the unit normal of active constraint
+    // k, with its norm and whether it is an inequality (its multiplier
+    // must not be negative).
+    std::vector<double> a(static_cast<size_t>(n) * n, 0.0), norm(static_cast<size_t>(n), 1.0), row(static_cast<size_t>(n));
+    std::vector<char> inequality(static_cast<size_t>(n), 0);
+    for (int32_t j = 0; j < nb; ++j) {
+        const int32_t q = p->active.freeList[nf + j], s = p->active.boundState[q];
+        a[static_cast<size_t>(q) * n + j] = s == -1 ? -1.0 : 1.0;
+        inequality[static_cast<size_t>(j)] = s == 1 || s == -1;
+    }
+    for (int32_t k = 0; k < p->active.nActiveLin; ++k) {
+        const int32_t r = p->active.activeList[k], c = nb + k;
+        if (!active_row(p, r, row.data())) return true;
+        double s = 0.0;
+        for (const double v : row) s += v * v;
+        norm[static_cast<size_t>(c)] = std::sqrt(s);
+        if (!(norm[static_cast<size_t>(c)] > 0.0)) return false;
+        for (int32_t i = 0; i < n; ++i) a[static_cast<size_t>(i) * n + c] = row[static_cast<size_t>(i)] / norm[static_cast<size_t>(c)];
+        inequality[static_cast<size_t>(c)] = is_inequality(p, r);
+    }
+    // g = A' lambda by elimination with partial pivoting.
+    std::vector<double> lambda(p->work.gradient, p->work.gradient + n);
+    for (int32_t c = 0; c < n; ++c) {
+        int32_t piv = c;
+        for (int32_t i = c + 1; i < n; ++i)
+            if (std::fabs(a[static_cast<size_t>(i) * n + c]) > std::fabs(a[static_cast<size_t>(piv) * n + c])) piv = i;
+        if (!(std::fabs(a[static_cast<size_t>(piv) * n + c]) > kDependentPivot)) return false;
+        if (piv != c) {
+            std::swap_ranges(a.begin() + static_cast<int64_t>(piv) * n, a.begin() + static_cast<int64_t>(piv + 1) * n,
+                             a.begin() + static_cast<int64_t>(c) * n);
+            std::swap(lambda[static_cast<size_t>(piv)], lambda[static_cast<size_t>(c)]);
+        }
+        for (int32_t i = c + 1; i < n; ++i) {
+            const double f = a[static_cast<size_t>(i) * n + c] / a[static_cast<size_t>(c) * n + c];
+            for (int32_t j = c; j < n; ++j) a[static_cast<size_t>(i) * n + j] -= f * a[static_cast<size_t>(c) * n + j];
+            lambda[static_cast<size_t>(i)] -= f * lambda[static_cast<size_t>(c)];
+        }
+    }
+    for (int32_t c = n - 1; c >= 0; --c) {
+        double v = lambda[static_cast<size_t>(c)];
+        for (int32_t j = c + 1; j < n; ++j) v -= a[static_cast<size_t>(c) * n + j] * lambda[static_cast<size_t>(j)];
+        lambda[static_cast<size_t>(c)] = v / a[static_cast<size_t>(c) * n + c];
+    }
+    const double theta = gtres(p);
+    for (int32_t c = 0; c < n; ++c)
+        if (inequality[static_cast<size_t>(c)] && lambda[static_cast<size_t>(c)] / norm[static_cast<size_t>(c)] < -theta) return false;
+    return true;
+}

@@ -251,7 +251,9 @@ int32_t znlptrm(NlpProblem* p, int32_t code) {
     int32_t status = 0;
     uint32_t metMask = 0;
     bool testCriteria = true;
-    if (p->active.nActiveLin + p->active.nActiveBounds == p->shape.nParams && code != 10) {
+    // Every parameter fixed ends the run only at a solution: a point that
+    // meets the constraints, held by multipliers of the right signs.
+    if (p->active.nActiveLin + p->active.nActiveBounds == p->shape.nParams && code != 10 && znlp_all_fixed_holds(p, t)) {
         status = kNlpAllFixed;
         testCriteria = false;
     } else if (code < 0) {
@@ -284,6 +286,12 @@ int32_t znlptrm(NlpProblem* p, int32_t code) {
             if (status != kNlpRose && p->run.iteration < p->opt.minIter) status = 0;
         }
     }
+    // Under nonlinear constraints no criterion ends the run at a point
+    // that breaks them beyond the feasibility tolerance LCEPS (the final
+    // point must meet them without a raised one): the technique goes on
+    // towards them (its next step), or stops at a limit without a claim.
+    if (status >= kNlpAbsConv && status <= kNlpGConv2 && p->shape.hasNlinCon && !(p->iter.maxConViolation <= p->opt.feasTol))
+        status = 0;
     // A claim is checked before it ends the run (ABSCONV is a target value
     // of f, not a claim of stationarity).
     if (status > kNlpAbsConv && status <= kNlpGConv2 && code > 0) status = znlp_verify_claim(p, status, metMask);
@@ -299,6 +307,10 @@ bool nlp_final_point_violated(const NlpProblem* p) { return p->shape.hasNlinCon 
 
 bool nlp_solution_reached(const NlpProblem* p, int32_t status) {
     if (nlp_final_point_violated(p)) return false;
+    // Under nonlinear constraints a solution meets every constraint within
+    // LCEPS: a final point that passed the feasibility check only with a
+    // raised tolerance is none.
+    if (p->shape.hasNlinCon && p->run.feasRound > 0) return false;
     if (nlp_status_converged(status)) return true;
     if (status != kNlpTechniqueStop6 && status != kNlpTechniqueStop7) return false;
     // The check's verdict on the final point, when it has one.

@@ -248,18 +248,21 @@ struct Sqp {
 
     double violation(int32_t i) const { return i < meq ? std::fabs(b[i]) : std::fmax(0.0, -b[i]); }
 
-    // Row i holds at x as an equality: an equality, or an inequality whose
-    // slack is within the feasibility tolerance of the round (relative to
-    // its right-hand side or bound).  A nonlinear inequality counts as the
-    // program says: the iterates meet it only in the limit.
+    // Row i holds at x as an equality: its value is within the
+    // feasibility tolerance of the round, at most 1e-3 (relative to the
+    // right-hand side or bound of a linear row or a bound, absolute for a
+    // nonlinear constraint, as the feasibility check takes them).  A row
+    // the program holds that x has not reached is the next step's: counted
+    // at x, a violated equality or an inequality still away from its limit
+    // made "every parameter fixed" end runs at points that are no solution.
     bool tight(int32_t i) const {
-        if (i < meq || kind[i] == kNonlinear) return true;
+        const double t = std::fmin(p->opt.feasTol * std::pow(10.0, p->run.feasRound), 1e-3);
+        if (kind[i] == kNonlinear) return std::fabs(b[i]) <= t;
         const int32_t j = src[i];
         const double size = kind[i] == kLinear ? p->con.linRhs[j]
                             : kind[i] == kLower ? p->param.lower[j]
                             : kind[i] == kUpper ? p->param.upper[j]
                                                 : 0.0;
-        const double t = std::fmin(p->opt.feasTol * std::pow(10.0, p->run.feasRound), 1e-3);
         return std::fabs(b[i]) <= t * (1.0 + std::fabs(size));
     }
 
@@ -481,9 +484,8 @@ struct Sqp {
         for (int32_t j = 0; j < n; ++j) p->active.boundState[j] = 0;
         int32_t nb = 0;
         // Equalities the active rows imply (act 2) stay out of the lists,
-        // as a dependent row does; so do the program's active inequalities
-        // that x has not reached (the next step's, not this point's: a run
-        // would otherwise end as "all fixed" at a vertex on the way).
+        // as a dependent row does; so do the program's active rows that x
+        // does not meet as equalities (see tight).
         for (int32_t i = 0; i < m; ++i)
             if (held(i) && kind[i] >= kLower) {
                 const int32_t j = src[i];

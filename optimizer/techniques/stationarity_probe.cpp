@@ -23,14 +23,17 @@
 // and Wright, sec. 3.4, with |l| as in the saddle-free Newton method of
 // Dauphin et al., 2014); a saddle is left along its negative curvature.
 //
-// A point is stationary when the decrement is within the bound (relative
-// to max(|f|, FSIZE)), or when the Newton step moves no parameter beyond
-// sqrt(machine epsilon) of its size or its unit in the data (a fit whose
-// minimum is 0 has no relative measure, and its gradient there is the
-// rounding of the residuals; without the owner's units, a decrement twelve
-// orders of magnitude below f at the start stands for that rounding); and,
-// under nonlinear constraints, when they hold within the feasibility
-// tolerance.
+// A point is stationary when the decrement, with the decrease of f that
+// the step onto the held rows promises where x is inside of one by more
+// than the feasibility tolerance (a simplex that stops within its radius
+// of a constraint holds it by its multiplier, yet is not on it), is
+// within the bound (relative to max(|f|, FSIZE)), or when the Newton step
+// moves no parameter beyond sqrt(machine epsilon) of its size or its unit
+// in the data (a fit whose minimum is 0 has no relative measure, and its
+// gradient there is the rounding of the residuals; without the owner's
+// units, a decrement twelve orders of magnitude below f at the start
+// stands for that rounding); and, under nonlinear constraints, when they
+// hold within the feasibility tolerance.
 //
 //   H at x over the parameters not fixed, g there, both scaled; the
 //   active bounds and rows whose multipliers, taken together, hold; the
@@ -229,6 +232,7 @@ struct Active {
     std::vector<double> lambda;    // the multipliers (least squares)
     std::vector<int32_t> nonlinear;// the nonlinear constraint of a row, -1 for a linear one
     std::vector<int32_t> bound;    // the parameter of a bound's row, -1 for a constraint's
+    std::vector<double> room;      // the residual within which x meets the row as an equality
 
     int32_t curved() const {
         int32_t c = 0;
@@ -288,33 +292,34 @@ struct Scaled {
     // tolerance).
     void candidates(NlpProblem* p, Active* out, std::vector<char>* kept) const {
         std::vector<double> row(static_cast<size_t>(p->shape.nParams));
-        auto add = [&](const double* r, double v, int32_t nonlinear, bool keep, int32_t bound = -1) {
+        const double t = feasibility(p);
+        auto add = [&](const double* r, double v, int32_t nonlinear, bool keep, double limit, int32_t bound = -1) {
             for (int32_t j = 0; j < k; ++j) out->a.push_back(r[idx[j]] * s[j]);
             out->value.push_back(v);
+            out->room.push_back(nonlinear >= 0 ? t : std::fmax(t * (1.0 + std::fabs(limit)), t));
             out->nonlinear.push_back(nonlinear);
             out->bound.push_back(bound);
             kept->push_back(keep ? 1 : 0);
             out->m += 1;
         };
-        const double t = feasibility(p);
         for (int32_t r = 0; p->shape.hasLinCon && p->cb.conRowFn != nullptr && r < p->shape.nLinCon; ++r) {
             const double v = row_value(p, r, &row), rhs = p->con.linRhs[r];
             if (r >= p->shape.nLinEq && v > kInactiveMargin * std::fmax(1.0, std::fabs(rhs))) continue;
-            add(row.data(), v, -1, r < p->shape.nLinEq || v < -std::fmax(t * (1.0 + std::fabs(rhs)), t));
+            add(row.data(), v, -1, r < p->shape.nLinEq || v < -std::fmax(t * (1.0 + std::fabs(rhs)), t), rhs);
         }
         for (int32_t r = 0; p->shape.hasNlinCon && r < p->shape.nNlinCon; ++r) {
             const double c = p->con.conValues[r], limit = p->con.nlcRhs != nullptr ? std::fabs(p->con.nlcRhs[r]) : 0.0;
             if (r >= p->shape.nNlinEq && c > kInactiveMargin * std::fmax(1.0, limit)) continue;
-            add(p->con.conJacobian + static_cast<int64_t>(r) * p->shape.nParams, c, r, r < p->shape.nNlinEq || c < -t);
+            add(p->con.conJacobian + static_cast<int64_t>(r) * p->shape.nParams, c, r, r < p->shape.nNlinEq || c < -t, limit);
         }
         if (!p->shape.hasBounds || p->param.lower == nullptr || p->param.upper == nullptr) return;
         std::fill(row.begin(), row.end(), 0.0);
         for (const int32_t j : idx) {
             const double lo = p->param.lower[j], up = p->param.upper[j], x = p->param.x[j];
             row[j] = 1.0;
-            if (lo > -DBL_MAX && x <= lo + t * (1.0 + std::fabs(lo))) add(row.data(), x - lo, -1, false, j);
+            if (lo > -DBL_MAX && x <= lo + t * (1.0 + std::fabs(lo))) add(row.data(), x - lo, -1, false, lo, j);
             row[j] = -1.0;
-            if (up < DBL_MAX && x >= up - t * (1.0 + std::fabs(up))) add(row.data(), up - x, -1, false, j);
+            if (up < DBL_MAX && x >= up - t * (1.0 + std::fabs(up))) add(row.data(), up - x, -1, false, up, j);
             row[j] = 0.0;
         }
     }
@@ -340,6 +345,7 @@ struct Scaled {
             rows.value.push_back(act->value[static_cast<size_t>(r)]);
             rows.lambda.push_back(act->lambda[static_cast<size_t>(r)]);
             rows.nonlinear.push_back(act->nonlinear[static_cast<size_t>(r)]);
+            rows.room.push_back(act->room[static_cast<size_t>(r)]);
             rows.bound.push_back(-1);
             rows.m += 1;
         }
@@ -555,6 +561,7 @@ bool active_at(NlpProblem* p, const Scaled& sc, Active* act) {
         append_row(all, r, sc.k, &act->a);
         act->value.push_back(all.value[r]);
         act->nonlinear.push_back(all.nonlinear[r]);
+        act->room.push_back(all.room[r]);
         act->bound.push_back(all.bound[r]);
         act->m += 1;
     }
@@ -706,7 +713,8 @@ struct Measured {
     double curvature = 0.0;  // of kCurvature
     double predicted = 0.0;  // the merit's decrease the step promises at a full step
     double violation = 0.0;  // the largest nonlinear-constraint violation at x
-    bool small = false;      // the decrement within the bound (or the step settled), the constraints met
+    double onto = 0.0;       // the decrease of f the step onto the held rows promises that x is inside of
+    bool small = false;      // the decrement and onto within the bound (or the step settled), the constraints met
     bool unitsFlat = true;   // not refuted by flat_in_data_units (where H is singular)
     bool held = false;       // a row active at x or a parameter held at a bound
     bool definite = false;   // the reduced matrix positive definite by a margin
@@ -787,6 +795,9 @@ bool reduced_problem(Frame& fr, const double* g, bool exact, const Scaled* like,
     for (int32_t q = 0; q < act.m; ++q) {
         rs.weight = std::fmax(rs.weight, 2.0 * std::fabs(act.lambda[q]));
         drop += act.lambda[q] * act.value[q];
+        // A held inequality x is inside of by more than the feasibility
+        // tolerance: x is not on it, and f falls on the way there.
+        if (act.value[q] > act.room[q]) out->onto += std::fmax(0.0, act.lambda[q] * act.value[q]);
     }
     out->predicted = drop;
     if (act.curved() > 0) {
@@ -843,11 +854,11 @@ Measured measure(Frame& fr, const double* g, double bound, double* dir, bool exa
     out.predicted += out.decrement + out.rows.weight * sum;
     const bool met = out.violation <= feasibility(p) && linear_met(p);
     if (out.curvature < 0.0) {
-        out.small = out.decrement <= bound && met;
+        out.small = out.decrement + out.onto <= bound && met;
         out.what = Finding::kCurvature;
         return out;
     }
-    out.small = (out.decrement <= bound || settled(p, dir)) && met;
+    out.small = (out.decrement + out.onto <= bound || settled(p, dir)) && met;
     out.what = !out.small ? Finding::kNewton : out.unitsFlat ? Finding::kStationary : Finding::kUnits;
     return out;
 }

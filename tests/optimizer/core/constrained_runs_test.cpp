@@ -117,6 +117,24 @@ TEST_F(ConstrainedRuns, NonlinearConstraintsThroughTheDriver) {
         for (const Standard& s : nonlinear_problems()) solves_through_the_driver(s, technique);
 }
 
+// A run that ends at a point meeting its nonlinear constraint only under a
+// raised feasibility tolerance (TECHNIQUE=NONE at HS6's (1, 1 + 5e-8),
+// where 10 (x2 - x1^2) = 5e-7 breaks the equality beyond LCEPS 1e-8 but
+// within the 0.001 the result table marks) is no solution: the run did not
+// converge and the estimates have no covariance.  On the constraint it is.
+TEST_F(ConstrainedRuns, APointWithinOnlyARaisedToleranceIsNoSolution) {
+    for (const double off : {5e-8, 0.0}) {
+        Standard s = nonlinear_problems()[0];
+        s.x0 = {1.0, 1.0 + off};
+        TechniqueProblem t(s, kTechNone, false);
+        ActiveSetArrays arrays(&t.p);
+        const int32_t status = run_driver(&t);
+        EXPECT_EQ(status, off > 0 ? kNlpTechniqueStop7 : kNlpContinue) << off;
+        EXPECT_EQ(nlp_solution_reached(&t.p, status), off == 0) << off;
+        EXPECT_EQ(t.p.run.feasRound, off > 0 ? 2 : 0) << off;
+    }
+}
+
 // min (x1 - 2)^2 + (x2 - 1)^2 inside the unit circle, stated twice:
 // c1 = 1 - |x|^2 >= 0 and c2 = 2 c1 >= 0, whose gradients are parallel
 // everywhere.  The minimum is (2, 1)/sqrt(5) with f = (sqrt(5) - 1)^2,

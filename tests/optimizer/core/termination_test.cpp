@@ -165,11 +165,45 @@ TEST_F(Termination, FinalGradientIsLargeInTheScaleOfTheParameters) {
     EXPECT_TRUE(large(2e-3, 1e-30));
 }
 
+// Every parameter held by a bound ends the run after the start test where
+// the bounds' multipliers (the gradient's components, signed by the side)
+// are those of a minimum; not where a bound holds x against a descent
+// direction, nor at a point that breaks a nonlinear constraint beyond the
+// feasibility tolerance.
 TEST_F(Termination, AllParametersFixedStopsAfterTheStartTest) {
+    std::vector<int32_t> state = {1, -1}, order = {0, 1};
+    t.p.active.boundState = state.data();
+    t.p.active.freeList = order.data();
     t.p.active.nActiveBounds = 2;
+    t.p.opt.claimsUnchecked = 1;
+    t.grad[0] = 2.0;
+    t.grad[1] = -3.0;
     EXPECT_NE(znlptrm(&t.p, 10), kNlpAllFixed);
     iterate(1, 1);
     EXPECT_EQ(znlptrm(&t.p, 1), kNlpAllFixed);
+    t.grad[1] = 3.0;
+    iterate(1, 1);
+    EXPECT_NE(znlptrm(&t.p, 1), kNlpAllFixed);
+    t.grad[1] = -3.0;
+    t.p.shape.hasNlinCon = 1;
+    t.p.iter.maxConViolation = 10 * t.p.opt.feasTol;
+    iterate(1, 1);
+    EXPECT_NE(znlptrm(&t.p, 1), kNlpAllFixed);
+}
+
+// Under nonlinear constraints a criterion met at a point that breaks them
+// by more than the feasibility tolerance ends nothing: the technique goes
+// on towards them.  Within the tolerance it ends the run.
+TEST_F(Termination, NoClaimOutsideTheNonlinearConstraints) {
+    t.p.shape.hasNlinCon = 1;
+    t.p.opt.claimsUnchecked = 1;
+    t.p.iter.gconvMeasure = 1e-12;  // GCONV met
+    t.p.iter.maxConViolation = 2 * t.p.opt.feasTol;
+    iterate(1, 1);
+    EXPECT_EQ(znlptrm(&t.p, 1), 0);
+    t.p.iter.maxConViolation = 0.5 * t.p.opt.feasTol;
+    iterate(1, 1);
+    EXPECT_EQ(znlptrm(&t.p, 1), kNlpGConv);
 }
 
 TEST_F(Termination, StopWhileCountingNamesTheCriterion) {

@@ -129,7 +129,12 @@ TEST_F(StationarityProbe, APointOutsideARowIsNoSolution) {
 // along the circle times the angle squared) within the bound 3.3e-8: the
 // measure finds it stationary, but a point held by a constraint is taken
 // on by Newton steps, and every point the probe moves ends at the minimum
-// to the rounding of x.
+// to the rounding of x.  At 45 degrees just inside the circle (1 - r^2 =
+// 4e-5, within the margin that counts the circle active) the gradient is
+// the circle's normal and the decrement on its null space 0, but x is not
+// on it: f falls by the multiplier times 4e-5 on the way (a constrained
+// simplex stopped there once, its claim standing 1.2e-5 above the
+// minimum).
 double circle_f(const double* x) { return (x[0] - 2) * (x[0] - 2) + (x[1] - 2) * (x[1] - 2); }
 void circle_g(const double* x, double* g) { g[0] = 2 * (x[0] - 2), g[1] = 2 * (x[1] - 2); }
 void circle_c(const double* x, double* c) { c[0] = 1 - x[0] * x[0] - x[1] * x[1]; }
@@ -143,7 +148,8 @@ TEST(StationarityProbeNonlinear, ANonlinearConstraintIsFollowedToItsMinimum) {
         double degrees, radius;
         int32_t descend, result;
     } cases[] = {{45, 1, 1, kProbeStationary}, {40, 1, 0, kProbeNotStationary}, {40, 1, 1, kProbePolished},
-                 {45, 1.001, 1, kProbePolished}, {45.001, 1, 1, kProbePolished}};
+                 {45, 1.001, 1, kProbePolished}, {45.001, 1, 1, kProbePolished},
+                 {45, 0.99998, 0, kProbeNotStationary}, {45, 0.99998, 1, kProbePolished}};
     for (const auto& c : cases) {
         TechniqueProblem t(circle, kTechDualQuanew, false);
         const double a = c.degrees * pi / 180;
