@@ -4,9 +4,9 @@
 // group, each optimizer iteration, each evaluation of the fit function, its
 // gradient and its Hessian, and each stage after the fit (xattn); the host
 // at each observation it reads or scans, the step runner before each item
-// of the program and before it renames outputs into place.  A data set's
-// reading waits for a pipe's writer or its next bytes only while no stop
-// was asked for (wait_readable); the command's own outputs wait for their
+// of the program and before it renames outputs into place.  The reading
+// of the program and of a data set waits for a pipe's writer or its next
+// bytes only while no stop was asked for (wait_readable); the command's own outputs wait for their
 // reader, or for room in a pipe, the same way (open_for_writing,
 // wait_writable), and a step's commit of its outputs waits for another
 // run's commit to the same folders likewise (wait_for_lock).  SIGXFSZ (a

@@ -369,47 +369,61 @@ bool holds_open(pid_t pid, const std::string& path, double seconds) {
     return false;
 }
 
-TEST_F(RunOutputs, AStopSignalEndsTheWaitForAPipesData) {
-    // DATA= is a named pipe.  Its open waited in the kernel for a writer,
-    // and its reads for the writer's next bytes, each restarted after the
-    // signal's handler: a stop was acted on only when data came.  Without
-    // a writer, and with one that wrote the names and a row and then went
-    // quiet, the stop now ends the run at once (the bound allows for a
-    // loaded machine).
-    const std::string program =
-        "proc velix data=pipe method=ml;\n"
-        "   lineqs x1 = 1.0 F1 + E1, x2 = l2 F1 + E2, x3 = l3 F1 + E3;\n"
-        "   std F1 = vf, E1-E3 = ve1-ve3;\n"
-        "run;\n";
-    for (const bool writer : {false, true}) {
-        const std::string what = writer ? "a quiet writer" : "no writer";
-        prepare(writer ? "pipe_quiet" : "pipe_none", program, {});
-        const std::string pipe = at("pipe.csv");
-        ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
-        const pid_t pid = start_velix(args({}));
-        ASSERT_GT(pid, 0);
-        int fd = -1;
-        // (A writer that does not wait is let in only once the reader is.)
-        for (int k = 0; writer && fd < 0 && k < 1000; ++k)
-            if ((fd = ::open(pipe.c_str(), O_WRONLY | O_NONBLOCK)) < 0) ::usleep(10000);
-        if (writer) {
-            ASSERT_GE(fd, 0) << "the run never opened the pipe";
-            const std::string hs = read_text(at("hs.csv"));
-            const std::string head = hs.substr(0, hs.find('\n', hs.find('\n') + 1) + 1);
-            ASSERT_EQ(::write(fd, head.data(), head.size()), static_cast<ssize_t>(head.size()));
+TEST_F(RunOutputs, AStopSignalEndsTheWaitForAPipe) {
+    // DATA= or the program file is a named pipe.  Its open waited in the
+    // kernel for a writer, and its reads for the writer's next bytes, each
+    // restarted after the signal's handler: a stop was acted on only when
+    // data came (DATA=) or the writer finished (the program; without a
+    // writer only SIGKILL ended that run).  Without a writer, and with one
+    // that wrote the first lines and then went quiet, the stop now ends the
+    // run at once (the bound allows for a loaded machine), by its signal,
+    // with one ERROR line.  The program is read before the log is opened:
+    // the stop is said in this run's log rather than the previous run's
+    // left in place (as when a stop there ended the run by the signal's
+    // default action), and no step runs.
+    const std::string hs = read_text(velix::test::data_path("hs.csv"));
+    std::string onPipe = kOneFactor;
+    onPipe.replace(onPipe.find("data=hs"), 7, "data=pipe");
+    const struct {
+        const char* name;
+        std::string program;  // "": the program is the pipe
+        std::string first;    // what a writer writes before it goes quiet
+    } cases[] = {
+        {"DATA=", onPipe, hs.substr(0, hs.find('\n', hs.find('\n') + 1) + 1)},
+        {"the program", "", "proc velix data=hs method=ml outest=est1;\n"},
+    };
+    for (const auto& c : cases) {
+        for (const bool writer : {false, true}) {
+            const std::string what = std::string(c.name) + (writer ? ", a quiet writer" : ", no writer");
+            prepare("pipe", c.program, {"log.txt", "est1.csv"});
+            const std::string pipe = at(c.program.empty() ? "program.vx" : "pipe.csv");
+            fs::remove(pipe);
+            ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+            const pid_t pid = start_velix(args({}));
+            ASSERT_GT(pid, 0);
+            int fd = -1;
+            // (A writer that does not wait is let in only once the reader is.)
+            for (int k = 0; writer && fd < 0 && k < 1000; ++k)
+                if ((fd = ::open(pipe.c_str(), O_WRONLY | O_NONBLOCK)) < 0) ::usleep(10000);
+            if (writer) {
+                ASSERT_GE(fd, 0) << what << ": the run never opened the pipe";
+                ASSERT_EQ(::write(fd, c.first.data(), c.first.size()), static_cast<ssize_t>(c.first.size()));
+            }
+            holds_open(pid, pipe, 10);  // the run waits (the old one never held it open while it waited)
+            ::usleep(200000);
+            ::kill(pid, SIGTERM);
+            bool late = false;
+            const int status = wait_within(pid, 5, &late);
+            if (fd >= 0) ::close(fd);
+            ASSERT_FALSE(late) << what << ": the run went on waiting after the signal";
+            ASSERT_TRUE(WIFSIGNALED(status)) << what << ": exit status " << WEXITSTATUS(status);
+            EXPECT_EQ(WTERMSIG(status), SIGTERM) << what;
+            expect_kept({"est1.csv"}, what);
+            const auto errors = error_lines();
+            ASSERT_EQ(errors.size(), 1u) << what << "\n" << read_text(at("log.txt"));
+            EXPECT_EQ(errors[0], "ERROR: The run was stopped by SIGTERM.") << what;
+            EXPECT_EQ(read_text(at("log.txt")).find(kOld), std::string::npos) << what << ": the previous run's log was left";
         }
-        holds_open(pid, pipe, 10);  // the run waits (the old one never held it open while it waited)
-        ::usleep(200000);
-        ::kill(pid, SIGTERM);
-        bool late = false;
-        const int status = wait_within(pid, 5, &late);
-        if (fd >= 0) ::close(fd);
-        ASSERT_FALSE(late) << what << ": the run went on waiting after the signal";
-        ASSERT_TRUE(WIFSIGNALED(status)) << what << ": exit status " << WEXITSTATUS(status);
-        EXPECT_EQ(WTERMSIG(status), SIGTERM) << what;
-        const auto errors = error_lines();
-        ASSERT_EQ(errors.size(), 1u) << what << "\n" << read_text(at("log.txt"));
-        EXPECT_EQ(errors[0], "ERROR: The run was stopped by SIGTERM.") << what;
     }
 }
 
@@ -795,37 +809,6 @@ TEST_F(RunOutputs, EachOutputReachesTheDiskBeforeItsNameAndItsNameAfter) {
         EXPECT_NE(synced[after + 1].find("O_DIRECTORY"), std::string::npos)
             << target << ": the first flush after its rename was " << synced[after + 1];
     }
-}
-
-TEST_F(RunOutputs, AStopBeforeTheLogIsOpenedIsSaidInThisRunsLog) {
-    // The program comes through a named pipe, which the command reads
-    // before it opens its log.  A SIGTERM while it waited ended the run by
-    // the signal's default action, and the previous run's log stayed as if
-    // it were this run's.  The stop is now noted from the command's start:
-    // no step runs, and the new log says why.
-    prepare("early_stop", "", {"log.txt", "est1.csv"});
-    const std::string program = at("program.vx");
-    fs::remove(program);
-    ASSERT_EQ(::mkfifo(program.c_str(), 0600), 0);
-    const pid_t pid = start_velix(args({}));
-    ASSERT_GT(pid, 0);
-    int fd = -1;
-    // (A writer that does not wait is let in only once the reader is.)
-    for (int k = 0; fd < 0 && k < 1000; ++k)
-        if ((fd = ::open(program.c_str(), O_WRONLY | O_NONBLOCK)) < 0) ::usleep(10000);
-    ASSERT_GE(fd, 0) << "the command never opened its program";
-    ::kill(pid, SIGTERM);
-    const std::string text = kOneFactor;
-    EXPECT_EQ(::write(fd, text.data(), text.size()), static_cast<ssize_t>(text.size()));
-    ::close(fd);
-    const int status = wait_for(pid);
-    ASSERT_TRUE(WIFSIGNALED(status)) << "exit status " << WEXITSTATUS(status);
-    EXPECT_EQ(WTERMSIG(status), SIGTERM);
-    expect_kept({"est1.csv"}, "a stop before the first step");
-    const auto errors = error_lines();
-    ASSERT_EQ(errors.size(), 1u) << read_text(at("log.txt"));
-    EXPECT_EQ(errors[0], "ERROR: The run was stopped by SIGTERM.");
-    EXPECT_EQ(read_text(at("log.txt")).find(kOld), std::string::npos) << "the previous run's log was left";
 }
 
 TEST_F(RunOutputs, AListingWhoseReaderWentAwayIsALostListing) {
