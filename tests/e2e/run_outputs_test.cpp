@@ -171,6 +171,46 @@ TEST_F(RunOutputs, AFileSizeLimitOnTheItemsThatWaitForTheDocumentIsNamed) {
     }
 }
 
+TEST_F(RunOutputs, ADocumentWrittenInPlaceIsWholeOrNotBegun) {
+    // --json through a link to the command's standard output, a file (as
+    // after `>`), on a BY run whose items pass the megabyte that waits in
+    // memory.  With no temporary folder for them (TMPDIR names none) the
+    // run said that the document was not written, yet 880 KB of broken
+    // JSON had reached the file by then.  Now nothing reaches it; with a
+    // temporary folder the whole document does.
+    for (const bool temporary : {false, true}) {
+        prepare_by_pupils("json_in_place", {"out.json"});
+        fs::create_symlink("/proc/self/fd/1", at("json"));
+        const int out = ::open(at("out.json").c_str(), O_WRONLY | O_TRUNC);
+        ASSERT_GE(out, 0);
+        const char* given = std::getenv("TMPDIR");
+        const std::string before = given != nullptr ? given : "";
+        ::setenv("TMPDIR", temporary ? dir_.c_str() : at("none").c_str(), 1);
+        const pid_t pid = start_velix(args({"--listing", at("out.lst"), "--json", at("json")}), {.stdoutFd = out});
+        if (given != nullptr)
+            ::setenv("TMPDIR", before.c_str(), 1);
+        else
+            ::unsetenv("TMPDIR");
+        ::close(out);
+        const int status = wait_for(pid);
+        ASSERT_TRUE(WIFEXITED(status)) << temporary << ": ended by signal " << WTERMSIG(status);
+        const std::string json = read_text(at("out.json"));
+        if (temporary) {
+            EXPECT_EQ(WEXITSTATUS(status), 0) << read_text(at("log.txt"));
+            const auto doc = velix::test::JsonValue::parse(json);
+            ASSERT_EQ(doc["steps"].size(), 1u) << json.size() << " bytes";
+            EXPECT_EQ(velix::platform::exit_status_for(static_cast<int>(doc["returnCode"].number())), 0);
+            continue;
+        }
+        EXPECT_EQ(WEXITSTATUS(status), 2);
+        EXPECT_EQ(json.size(), 0u) << "a broken document was begun: " << json.substr(0, 200);
+        const auto errors = error_lines();
+        ASSERT_EQ(errors.size(), 1u) << read_text(at("log.txt"));
+        EXPECT_EQ(errors[0], "ERROR: The JSON document was not written to " + at("json") +
+                                 " (No such file or directory in the temporary folder " + at("none") + ").");
+    }
+}
+
 TEST_F(RunOutputs, AListingAndALogBothLostAreReportedOnStandardError) {
     // Under a limit of 8 KB the log is lost before the listing's loss is
     // known; under 12710 bytes the log (12701 bytes) takes every line but
