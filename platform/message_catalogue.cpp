@@ -18,7 +18,7 @@ const MessageRow kMessageCatalogue[] = {
     // 20-39 the step runner, 40-59 data sets and their observations, 60-79
     // the moments of a data set (and, from 72, more of the data sets and
     // their variables), 80-99 the statement parser and the
-    // compiler of programming statements, 110-119 more of the output data
+    // compiler of programming statements, 110-119 and 150-159 more of the output data
     // sets.  The callers format them with
     // format_message and log them as plain lines, without their number: the
     // output document records them as it records any line of the log.
@@ -210,6 +210,10 @@ const MessageRow kMessageCatalogue[] = {
     {kMsgHost, 140, "NOTE: Column %d of %s has no name, as pandas' to_csv writes the unnamed level of a row index (df.groupby(...).cov()): it is read as the row labels, the character variable %s."},
     // 100/141: data set, count, kind, the labels' column, observations, the name to write and the TYPE.
     {kMsgHost, 141, "WARNING: Data set %s looks like %ld %s matrices, one after another: column %d names their rows after its numeric variables, and their numbers are symmetric. Without a TYPE it is read as raw data, %ld observations; to analyse them as the matrices, write data=%s(type=%s), a BY statement of the columns before it, and give the number of observations with the PROC option NOBS=."},
+    // 100/150: the folder of output data sets and the system's reason.
+    {kMsgHost, 150, "WARNING: The folder %s cannot be locked while the output data sets are put in it (%s): another run that writes the same data sets at the same time may mix its files with this step's."},
+    // 100/151: the folder whose lock another process holds.
+    {kMsgHost, 151, "NOTE: The output data sets wait for the folder %s, which another run is writing (it holds the folder's lock)."},
 
     // BY-group synchronisation: name and label (" (label)", or empty) of
     // DATA=, then of the other data set.

@@ -542,34 +542,44 @@ bool OutputFile::forget_old(std::string* error) {
     return true;
 }
 
-bool FolderLocks::take(const std::vector<std::string>& folders) {
+bool FolderLocks::take(const std::vector<std::string>& folders, const Notes& notes) {
     release();
     struct Folder {
         dev_t dev;
         ino_t ino;
         int fd;
+        const std::string* name;
     };
     std::vector<Folder> opened;
     for (const std::string& folder : folders) {
+        // A folder that is not there fails the commit itself, which says so.
         const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
         struct stat st;
-        if (fd < 0) continue;  // the commit itself says why the folder cannot be used
-        if (::fstat(fd, &st) != 0) {
-            ::close(fd);
+        if (fd < 0 || ::fstat(fd, &st) != 0) {
+            if (errno != ENOENT && notes.unlocked != nullptr) notes.unlocked(folder, errno);
+            if (fd >= 0) ::close(fd);
             continue;
         }
-        opened.push_back({st.st_dev, st.st_ino, fd});
+        opened.push_back({st.st_dev, st.st_ino, fd, &folder});
     }
-    std::sort(opened.begin(), opened.end(),
-              [](const Folder& a, const Folder& b) { return std::tie(a.dev, a.ino) < std::tie(b.dev, b.ino); });
+    std::stable_sort(opened.begin(), opened.end(),
+                     [](const Folder& a, const Folder& b) { return std::tie(a.dev, a.ino) < std::tie(b.dev, b.ino); });
     for (size_t k = 0; k < opened.size(); ++k) {
-        if (k > 0 && opened[k].dev == opened[k - 1].dev && opened[k].ino == opened[k - 1].ino)
-            ::close(opened[k].fd);
-        else
-            fds_.push_back(opened[k].fd);
-    }
-    for (const int fd : fds_) {
-        if (!wait_for_lock(fd)) {
+        const Folder& f = opened[k];
+        if (k > 0 && f.dev == opened[k - 1].dev && f.ino == opened[k - 1].ino) {
+            ::close(f.fd);
+            continue;
+        }
+        fds_.push_back(f.fd);
+        int error = 0;
+        LockWait wait = wait_for_lock(f.fd, kQuietWaitMs, &error);
+        if (wait == LockWait::kTimedOut) {
+            if (notes.waiting != nullptr) notes.waiting(*f.name);
+            wait = wait_for_lock(f.fd, -1, &error);
+        }
+        if (wait == LockWait::kRefused && notes.unlocked != nullptr) notes.unlocked(*f.name, error);
+        if (wait == LockWait::kStopped) {
+            for (size_t rest = k + 1; rest < opened.size(); ++rest) ::close(opened[rest].fd);
             release();
             return false;
         }

@@ -190,10 +190,23 @@ private:
 // they are put in place, so that another run's commit to the same folder
 // waits until this one's is done: each step's outputs then come from one
 // run.  The folders are locked in one order (by device and inode), so
-// that two runs never wait for each other in a circle.  A folder whose
-// file system gives no such lock is gone on with unlocked.
+// that two runs never wait for each other in a circle.  A folder that
+// cannot be locked (one the user may write but not read cannot be opened;
+// a file system that gives no such lock) is gone on with unlocked, and
+// said.
 class FolderLocks {
 public:
+    // What taking the locks has to say, in the caller's words: a folder
+    // that cannot be locked, with the system's reason (errno), and a
+    // folder whose lock another process has held for a second, said once
+    // as the wait goes on.
+    struct Notes {
+        void (*unlocked)(const std::string& folder, int error) = nullptr;
+        void (*waiting)(const std::string& folder) = nullptr;
+    };
+    // How long a wait for another process's lock goes before it is said.
+    static constexpr int kQuietWaitMs = 1000;
+
     FolderLocks() = default;
     FolderLocks(const FolderLocks&) = delete;
     FolderLocks& operator=(const FolderLocks&) = delete;
@@ -201,7 +214,7 @@ public:
     // Locks each folder of `folders` (repeats and other spellings of one
     // folder count once), waiting for other runs' locks; false, with none
     // held, when a stop signal came first.
-    bool take(const std::vector<std::string>& folders);
+    bool take(const std::vector<std::string>& folders, const Notes& notes);
     void release();
 
 private:

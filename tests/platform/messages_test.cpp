@@ -177,6 +177,8 @@ TEST(MessageCatalogue, RowsAreUniqueSortedAndWellFormed) {
         {line(kMsgHostCommandFileRole, "--log", "p"), "the --log file p"},
         {line(kMsgHostDataSetRole, "DATA=", "d", "p", 2), "DATA= data set d (p) of step 2"},
         {line(kMsgHostProgramFileRole, "p"), "the program file p"},
+        {line(kMsgHostFolderNotLocked, "/w", "r"), "WARNING: The folder /w cannot be locked while the output data sets are put in it (r): another run that writes the same data sets at the same time may mix its files with this step's."},
+        {line(kMsgHostWaitingForFolder, "/w"), "NOTE: The output data sets wait for the folder /w, which another run is writing (it holds the folder's lock)."},
     };
     for (const auto& [got, expected] : lines) EXPECT_EQ(got, expected);
     for (size_t i = 0; i < kMessageCatalogueSize; ++i) {
