@@ -134,9 +134,11 @@ mode_t scratch_mode(const std::string& target) {
 void keep_owner_and_mode(int fd, const std::string& target) {
     struct stat st, mine;
     if (::stat(target.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || ::fstat(fd, &mine) != 0) return;
-    if ((mine.st_uid != st.st_uid || mine.st_gid != st.st_gid) && ::fchown(fd, st.st_uid, st.st_gid) != 0 &&
-        mine.st_gid != st.st_gid && ::fchown(fd, static_cast<uid_t>(-1), st.st_gid) != 0) {
-        // Neither may be given: the file is this user's, as any new file.
+    const bool sameOwner = mine.st_uid == st.st_uid && mine.st_gid == st.st_gid;
+    if (!sameOwner && ::fchown(fd, st.st_uid, st.st_gid) != 0 && mine.st_gid != st.st_gid &&
+        ::fchown(fd, static_cast<uid_t>(-1), st.st_gid) != 0) {
+        // Neither may be given (not root, not a member of the group): the
+        // file is this user's, as a new one would be.
     }
     if ((mine.st_mode & kPermissionBits) != (st.st_mode & kPermissionBits) &&
         ::fchmod(fd, st.st_mode & kPermissionBits) != 0) {
