@@ -43,10 +43,10 @@ void usage() {
 // First of all, before the static initialisation of the command's own
 // code (priority 101 is the earliest a program may take): a stop signal
 // that comes before the log is opened (while the program file is read,
-// from a pipe say) is then noted and said in this run's log, rather than
-// ending the run by its default action with the previous run's log left
-// as if it were this one's.  Only the loading of the command's shared
-// libraries comes before it.
+// from a pipe say) then ends the wait for the program and is said in this
+// run's log, rather than ending the run by its default action with the
+// previous run's log left as if it were this one's.  Only the loading of
+// the command's shared libraries comes before it.
 __attribute__((constructor(101))) void stop_handlers_first() { velix::platform::install_stop_handlers(); }
 
 }  // namespace

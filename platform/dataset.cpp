@@ -546,6 +546,15 @@ bool put_in_place(const std::vector<HostDataSet*>& ready, std::vector<OutputFile
     return false;
 }
 
+// The log's words for a folder of outputs that cannot be locked, and for
+// one whose lock another run holds.
+void note_unlocked_folder(const std::string& folder, int error) {
+    write_log(format_message(kMsgHost, kMsgHostFolderNotLocked, folder.c_str(), std::strerror(error)));
+}
+void note_folder_wait(const std::string& folder) {
+    write_log(format_message(kMsgHost, kMsgHostWaitingForFolder, folder.c_str()));
+}
+
 // Whether two paths name one file (file_identity.h): also two names of
 // one file not created yet, which the later rename would make one.
 bool same_file(const std::string& a, const std::string& b) { return file_identity(a).same_as(file_identity(b)); }
@@ -806,7 +815,7 @@ bool dataset_commit_outputs(int returnCode) {
     // Another run's commit to the same folders is waited for, and waits
     // for this one: each step's outputs come from one run.
     FolderLocks locks;
-    if (ok) ok = locks.take(output_folders(files));
+    if (ok) ok = locks.take(output_folders(files), {note_unlocked_folder, note_folder_wait});
     // A stop asked for before the renames (during that wait too) leaves
     // every file as it was; one that comes during them waits until all are
     // in place: never a mix (only a kill, which cannot wait, may leave one,

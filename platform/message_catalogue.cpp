@@ -18,7 +18,7 @@ const MessageRow kMessageCatalogue[] = {
     // 20-39 the step runner, 40-59 data sets and their observations, 60-79
     // the moments of a data set (and, from 72, more of the data sets and
     // their variables), 80-99 the statement parser and the
-    // compiler of programming statements, 110-119 more of the output data
+    // compiler of programming statements, 110-119 and 150-159 more of the output data
     // sets.  The callers format them with
     // format_message and log them as plain lines, without their number: the
     // output document records them as it records any line of the log.
@@ -217,6 +217,10 @@ const MessageRow kMessageCatalogue[] = {
     {kMsgHost, 150, "ERROR: The quoted text after %s at line %i is not closed, so the file it names cannot be known and could be %s; the run does not start, and no file is written."},
     {kMsgHost, 151, "%s data set %s (%s) of the PROC %s step at line %i, which is skipped"},
     {kMsgHost, 152, "the %s on %s"},
+    // 100/153: the folder of output data sets and the system's reason.
+    {kMsgHost, 153, "WARNING: The folder %s cannot be locked while the output data sets are put in it (%s): another run that writes the same data sets at the same time may mix its files with this step's."},
+    // 100/154: the folder whose lock another process holds.
+    {kMsgHost, 154, "NOTE: The output data sets wait for the folder %s, which another run is writing (it holds the folder's lock)."},
 
     // BY-group synchronisation: name and label (" (label)", or empty) of
     // DATA=, then of the other data set.

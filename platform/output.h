@@ -41,13 +41,17 @@ void output_clear();
 // until then in a spill of fixed memory, and is then forgotten; with json
 // null the records are not kept at all.  What waits beyond the memory of a
 // spill waits in an unnamed file in `folder` (that of the document's
-// scratch file; "": the system's temporary folder).  Starts a fresh
-// document.
+// scratch file).  A `folder` of "" is a document written in place (a
+// device, standard output), which cannot be taken back once it has begun:
+// its records then wait too, in the user's temporary folder, until
+// output_write_json.  Starts a fresh document.
 void output_stream_json(std::ostream* json, const std::string& folder = "");
 // Back to keeping every record in memory for output_json (the default).
 void output_keep_json();
 // Writes what is left of the document to *out: when it streams, the record
-// of a step still running and the run's end; else the whole of output_json.
+// of a step still running and the run's end (for a document written in
+// place, the whole document, or nothing when part of it was lost: *out is
+// then failed with the reason); else the whole of output_json.
 void output_write_json(std::ostream* out);
 
 // Frees what the module is done with when a BY group begins: the output

@@ -360,13 +360,33 @@ void put_item(std::string* out, const OutItem& item) {
 // comes and waits in a spill, and the step's record is written to the
 // document's file when the step ends; or, without a document, they are not
 // kept at all.  So what a step delivers is not held beyond its own item.
+// A document written in place (standard output, a device) cannot be taken
+// back once it has begun: its records wait whole in a spill of their own
+// until the run ends, and reach it only when nothing of them was lost.
 struct Streaming {
     bool on = false;
     std::ostream* json = nullptr;  // null: the records are dropped
+    bool inPlace = false;          // the records wait in `document`
     size_t stepsWritten = 0;
     size_t items = 0, messages = 0;  // of the current step
     Spill itemText, messageText;
+    Spill document;
+    SpillStreamBuf documentBuf{&document};
+    std::ostream documentStream{&documentBuf};
+    // Where the records of a step go.
+    std::ostream& records() { return inPlace ? documentStream : *json; }
 };
+
+// The document's file no longer takes it whole: the reason (a full disk, a
+// file-size limit) and the temporary folder it happened in, when in one,
+// are the document's, as the error that names it says.
+void document_lost(std::ostream* json, int reason, const std::string& place) {
+    if (auto* buf = dynamic_cast<ReasonFileBuf*>(json->rdbuf()); buf != nullptr && buf->failure == 0) {
+        buf->failure = reason;
+        buf->failurePlace = place;
+    }
+    json->setstate(std::ios::badbit);
+}
 
 Streaming& streaming() {
     static Streaming s;
@@ -412,7 +432,7 @@ void write_streamed_step() {
     auto& all = steps();
     if (all.empty()) return;
     if (st.json != nullptr) {
-        std::ostream& out = *st.json;
+        std::ostream& out = st.records();
         out << (st.stepsWritten++ == 0 ? "{\"steps\":[" : ",") << step_head(all.back());
         int reason = 0;
         std::string place;
@@ -420,16 +440,7 @@ void write_streamed_step() {
         out << kStepMiddle << '[';
         whole = st.messageText.move_to(&out, &reason, &place) && whole;
         out << "]}";
-        if (!whole) {
-            // The spill's reason (a full disk, a file-size limit) and the
-            // temporary folder it happened in are the document's, as the
-            // error that names it says.
-            if (auto* buf = dynamic_cast<ReasonFileBuf*>(out.rdbuf()); buf != nullptr && buf->failure == 0) {
-                buf->failure = reason;
-                buf->failurePlace = place;
-            }
-            out.setstate(std::ios::badbit);
-        }
+        if (!whole) document_lost(st.json, reason, place);
     }
     st.itemText.clear();
     st.messageText.clear();
@@ -550,16 +561,20 @@ void output_clear() {
     Streaming& st = streaming();
     st.itemText.clear();
     st.messageText.clear();
+    st.document.clear();
     st.items = st.messages = 0;
     st.stepsWritten = 0;
 }
 
 void output_stream_json(std::ostream* json, const std::string& folder) {
     output_clear();
-    streaming().on = true;
-    streaming().json = json;
-    streaming().itemText.place_in(folder);
-    streaming().messageText.place_in(folder);
+    Streaming& st = streaming();
+    st.on = true;
+    st.json = json;
+    st.inPlace = json != nullptr && folder.empty();
+    st.itemText.place_in(folder);
+    st.messageText.place_in(folder);
+    st.document.place_in(folder);
 }
 
 void output_keep_json() {
@@ -577,7 +592,19 @@ void output_write_json(std::ostream* out) {
     write_streamed_step();  // one still running, as output_json gives it
     std::string tail = st.stepsWritten == 0 ? "{\"steps\":[" : "";
     put_run_end(&tail);
-    *out << tail;
+    if (!st.inPlace) {
+        *out << tail;
+        return;
+    }
+    st.documentStream << tail;
+    int reason = 0;
+    std::string place;
+    // A document that lost a record is not begun at all.
+    if (!out->good()) {
+        st.document.clear();
+    } else if (!st.document.move_to(out, &reason, &place)) {
+        document_lost(out, reason, place);
+    }
 }
 
 std::string output_json() {

@@ -105,10 +105,45 @@ std::string link_fresh(const std::string& from, const std::string& path, const s
     });
 }
 
-// Creates the file `path` for writing, only when no file of that name
-// exists (nor a link: none is followed); -1 with errno set.
-int create_exclusive(const std::string& path) {
-    return ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+// Creates the file `path` for writing with the permissions `mode` (less
+// the umask), only when no file of that name exists (nor a link: none is
+// followed); -1 with errno set.
+int create_exclusive(const std::string& path, mode_t mode = 0666) {
+    return ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+}
+
+// The permission bits of a file (its set-ID bits are not given to new
+// contents).
+constexpr mode_t kPermissionBits = S_IRWXU | S_IRWXG | S_IRWXO;
+
+// The permissions a scratch file for `target` is made with: those of the
+// file it will replace, so that it is never more open than that file
+// while it is written (the umask may take more away until the file is
+// complete: keep_owner_and_mode); for a new file those of any new file,
+// which the umask then decides.
+mode_t scratch_mode(const std::string& target) {
+    struct stat st;
+    return ::stat(target.c_str(), &st) == 0 && S_ISREG(st.st_mode) ? st.st_mode & kPermissionBits : 0666;
+}
+
+// Gives the complete scratch file `fd` the permissions of the file
+// `target` it replaces and, where this process may (root; the group alone
+// for a member of it), its owner and group: a private file stays private.
+// Nothing is changed for a new file.  The owner is given first, as a
+// change of owner may clear permission bits.
+void keep_owner_and_mode(int fd, const std::string& target) {
+    struct stat st, mine;
+    if (::stat(target.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || ::fstat(fd, &mine) != 0) return;
+    const bool sameOwner = mine.st_uid == st.st_uid && mine.st_gid == st.st_gid;
+    if (!sameOwner && ::fchown(fd, st.st_uid, st.st_gid) != 0 && mine.st_gid != st.st_gid &&
+        ::fchown(fd, static_cast<uid_t>(-1), st.st_gid) != 0) {
+        // Neither may be given (not root, not a member of the group): the
+        // file is this user's, as a new one would be.
+    }
+    if ((mine.st_mode & kPermissionBits) != (st.st_mode & kPermissionBits) &&
+        ::fchmod(fd, st.st_mode & kPermissionBits) != 0) {
+        // A file system without permissions (FAT) keeps its own.
+    }
 }
 
 // What an injected failure counts: the moves of an output file, its
@@ -235,9 +270,9 @@ bool ReasonFileBuf::open(const std::string& path) {
     return start(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
 }
 
-bool ReasonFileBuf::open_new(const std::string& path) {
+bool ReasonFileBuf::open_new(const std::string& path, mode_t mode) {
     close();
-    return start(create_exclusive(path));
+    return start(create_exclusive(path, mode));
 }
 
 bool ReasonFileBuf::open_in_place(const std::string& target) {
@@ -253,9 +288,9 @@ bool ReasonFileBuf::open_copy_of(int fd) {
     return start(::fcntl(fd, F_DUPFD_CLOEXEC, 0));
 }
 
-bool ReasonFileBuf::open_unnamed(const std::string& folder) {
+bool ReasonFileBuf::open_unnamed(const std::string& folder, mode_t mode) {
     close();
-    return start(open_unnamed_in(folder, O_WRONLY, 0666));
+    return start(open_unnamed_in(folder, O_WRONLY, mode));
 }
 
 // Takes the file just opened as `fd` (-1: none), with no failure yet.
@@ -356,13 +391,15 @@ bool OutputFile::open(const std::string& target, const std::string& tag, std::st
             inPlace_ = true;
             return true;
         }
-    } else if (buf_.open_unnamed(folder_of(place_)) && ::access(descriptor_path(buf_.fd()).c_str(), F_OK) == 0) {
+    } else if (buf_.open_unnamed(folder_of(place_), scratch_mode(place_)) &&
+               ::access(descriptor_path(buf_.fd()).c_str(), F_OK) == 0) {
         // Unnamed only when it can be given a name at the end.
         unnamed_ = true;
         return true;
     } else {
         buf_.close();
-        scratch_ = make_fresh_name(place_, tag, [&](const std::string& name) { return buf_.open_new(name); });
+        const mode_t mode = scratch_mode(place_);
+        scratch_ = make_fresh_name(place_, tag, [&](const std::string& name) { return buf_.open_new(name, mode); });
         if (!scratch_.empty()) return true;
     }
     *error = std::strerror(errno != 0 ? errno : EIO);
@@ -387,6 +424,7 @@ bool OutputFile::complete(std::string* error) {
     // What is written in place is not the file's whole content until the
     // run ends (a terminal, a pipe cannot be flushed to a disk).  The
     // unnamed file stays open: closing it would delete it.
+    if (!inPlace_ && buf_.is_open()) keep_owner_and_mode(buf_.fd(), place_);
     const bool written = writable() && (inPlace_ || buf_.sync_to_disk()) && (unnamed_ || buf_.close());
     if (!written) {
         *error = failure();
@@ -506,34 +544,44 @@ bool OutputFile::forget_old(std::string* error) {
     return true;
 }
 
-bool FolderLocks::take(const std::vector<std::string>& folders) {
+bool FolderLocks::take(const std::vector<std::string>& folders, const Notes& notes) {
     release();
     struct Folder {
         dev_t dev;
         ino_t ino;
         int fd;
+        const std::string* name;
     };
     std::vector<Folder> opened;
     for (const std::string& folder : folders) {
+        // A folder that is not there fails the commit itself, which says so.
         const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
         struct stat st;
-        if (fd < 0) continue;  // the commit itself says why the folder cannot be used
-        if (::fstat(fd, &st) != 0) {
-            ::close(fd);
+        if (fd < 0 || ::fstat(fd, &st) != 0) {
+            if (errno != ENOENT && notes.unlocked != nullptr) notes.unlocked(folder, errno);
+            if (fd >= 0) ::close(fd);
             continue;
         }
-        opened.push_back({st.st_dev, st.st_ino, fd});
+        opened.push_back({st.st_dev, st.st_ino, fd, &folder});
     }
-    std::sort(opened.begin(), opened.end(),
-              [](const Folder& a, const Folder& b) { return std::tie(a.dev, a.ino) < std::tie(b.dev, b.ino); });
+    std::stable_sort(opened.begin(), opened.end(),
+                     [](const Folder& a, const Folder& b) { return std::tie(a.dev, a.ino) < std::tie(b.dev, b.ino); });
     for (size_t k = 0; k < opened.size(); ++k) {
-        if (k > 0 && opened[k].dev == opened[k - 1].dev && opened[k].ino == opened[k - 1].ino)
-            ::close(opened[k].fd);
-        else
-            fds_.push_back(opened[k].fd);
-    }
-    for (const int fd : fds_) {
-        if (!wait_for_lock(fd)) {
+        const Folder& f = opened[k];
+        if (k > 0 && f.dev == opened[k - 1].dev && f.ino == opened[k - 1].ino) {
+            ::close(f.fd);
+            continue;
+        }
+        fds_.push_back(f.fd);
+        int error = 0;
+        LockWait wait = wait_for_lock(f.fd, kQuietWaitMs, &error);
+        if (wait == LockWait::kTimedOut) {
+            if (notes.waiting != nullptr) notes.waiting(*f.name);
+            wait = wait_for_lock(f.fd, -1, &error);
+        }
+        if (wait == LockWait::kRefused && notes.unlocked != nullptr) notes.unlocked(*f.name, error);
+        if (wait == LockWait::kStopped) {
+            for (size_t rest = k + 1; rest < opened.size(); ++rest) ::close(opened[rest].fd);
             release();
             return false;
         }

@@ -20,7 +20,10 @@
 //
 // Each file is flushed to the disk (fsync) before it takes its name, and
 // its folder after, so that a power loss cannot leave a name on a file
-// whose contents never reached the disk.
+// whose contents never reached the disk.  A file that replaces another
+// takes its permissions and, where the run may, its owner and group (and
+// is never more open than it while it is written); a new file is made as
+// any other, with what the user's umask leaves.
 //
 // Several files that must change together (the output data sets of a step)
 // keep their earlier files first (keep_old: a second name for each, made
@@ -34,6 +37,8 @@
 #include <streambuf>
 #include <string>
 #include <vector>
+
+#include <sys/types.h>
 
 namespace velix::platform {
 
@@ -68,9 +73,10 @@ public:
 
     // Opens `path` for writing, emptied; false with errno set.
     bool open(const std::string& path);
-    // Creates `path` for writing where no file or link has that name;
-    // false with errno set (EEXIST where one has).
-    bool open_new(const std::string& path);
+    // Creates `path` for writing with the permissions `mode` (less the
+    // umask) where no file or link has that name; false with errno set
+    // (EEXIST where one has).
+    bool open_new(const std::string& path, mode_t mode = 0666);
     // Opens `target` to be written where it is (output_place): one of the
     // command's open files through a copy of its descriptor (written where
     // its offset is, appended where it appends), any other file emptied;
@@ -79,9 +85,10 @@ public:
     // Takes a copy of the command's open descriptor `fd` (standard output
     // or error); false with errno set.
     bool open_copy_of(int fd);
-    // Opens an unnamed file in `folder`; false (errno set) where its file
-    // system cannot make one.
-    bool open_unnamed(const std::string& folder);
+    // Opens an unnamed file in `folder` with the permissions `mode` (less
+    // the umask) it keeps when it is given a name; false (errno set) where
+    // its file system cannot make one.
+    bool open_unnamed(const std::string& folder, mode_t mode = 0666);
     bool is_open() const { return fd_ >= 0; }
     int fd() const { return fd_; }
     // Writes out what is buffered and flushes the file to the disk
@@ -183,10 +190,23 @@ private:
 // they are put in place, so that another run's commit to the same folder
 // waits until this one's is done: each step's outputs then come from one
 // run.  The folders are locked in one order (by device and inode), so
-// that two runs never wait for each other in a circle.  A folder whose
-// file system gives no such lock is gone on with unlocked.
+// that two runs never wait for each other in a circle.  A folder that
+// cannot be locked (one the user may write but not read cannot be opened;
+// a file system that gives no such lock) is gone on with unlocked, and
+// said.
 class FolderLocks {
 public:
+    // What taking the locks has to say, in the caller's words: a folder
+    // that cannot be locked, with the system's reason (errno), and a
+    // folder whose lock another process has held for a second, said once
+    // as the wait goes on.
+    struct Notes {
+        void (*unlocked)(const std::string& folder, int error) = nullptr;
+        void (*waiting)(const std::string& folder) = nullptr;
+    };
+    // How long a wait for another process's lock goes before it is said.
+    static constexpr int kQuietWaitMs = 1000;
+
     FolderLocks() = default;
     FolderLocks(const FolderLocks&) = delete;
     FolderLocks& operator=(const FolderLocks&) = delete;
@@ -194,7 +214,7 @@ public:
     // Locks each folder of `folders` (repeats and other spellings of one
     // folder count once), waiting for other runs' locks; false, with none
     // held, when a stop signal came first.
-    bool take(const std::vector<std::string>& folders);
+    bool take(const std::vector<std::string>& folders, const Notes& notes);
     void release();
 
 private:

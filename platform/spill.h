@@ -16,6 +16,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ostream>
+#include <streambuf>
 #include <string>
 
 #include <fcntl.h>
@@ -47,26 +48,30 @@ public:
     ~Spill() { clear(); }
     // The folder for the temporary file ("": the system's, std::tmpfile).
     void place_in(const std::string& folder) { folder_ = folder; }
-    void append(const std::string& text) {
-        if (file_ == nullptr && held_.size() + text.size() > kHeldBytes) {
+    void append(const std::string& text) { append(text.data(), text.size()); }
+    void append(const char* text, size_t n) {
+        // What came after a loss is not kept either: the text is not whole.
+        if (failed_) return;
+        if (file_ == nullptr && held_.size() + n > kHeldBytes) {
             file_ = unnamed_file();
-            if (file_ == nullptr || !put(held_)) fail();
+            if (file_ == nullptr || !put(held_.data(), held_.size())) fail();
             held_.clear();
             held_.shrink_to_fit();
+            if (failed_) return;
         }
         if (file_ == nullptr)
-            held_ += text;
-        else if (!failed_ && !put(text))
+            held_.append(text, n);
+        else if (!put(text, n))
             fail();
     }
     // Writes the text to *out and empties the spill; false when part of it
-    // was lost, with *reason (when given and still 0) the errno of the loss
+    // was lost (nothing is then written), with *reason (when given and still 0) the errno of the loss
     // (a full disk, a file-size limit) and *place (when given) the
     // temporary folder it happened in, "" when in the output's own.
     bool move_to(std::ostream* out, int* reason = nullptr, std::string* place = nullptr) {
         bool whole = !failed_;
         if (file_ == nullptr) {
-            out->write(held_.data(), static_cast<std::streamsize>(held_.size()));
+            if (whole) out->write(held_.data(), static_cast<std::streamsize>(held_.size()));
         } else if (whole) {
             whole = std::fflush(file_) == 0 && std::fseek(file_, 0, SEEK_SET) == 0;
             char buf[1 << 16];
@@ -117,14 +122,33 @@ private:
         if (!failed_) failure_ = errno != 0 ? errno : EIO;
         failed_ = true;
     }
-    bool put(const std::string& text) {
-        return file_ != nullptr && std::fwrite(text.data(), 1, text.size(), file_) == text.size();
-    }
+    bool put(const char* text, size_t n) { return file_ != nullptr && std::fwrite(text, 1, n, file_) == n; }
     std::string held_;
     std::string folder_;
     std::FILE* file_ = nullptr;
     bool failed_ = false;
     int failure_ = 0;  // errno of the first loss
+};
+
+// A stream buffer that appends what is written to it to a spill.
+class SpillStreamBuf : public std::streambuf {
+public:
+    explicit SpillStreamBuf(Spill* spill) : spill_(spill) {}
+
+protected:
+    int_type overflow(int_type c) override {
+        if (traits_type::eq_int_type(c, traits_type::eof())) return traits_type::not_eof(c);
+        const char one = traits_type::to_char_type(c);
+        spill_->append(&one, 1);
+        return c;
+    }
+    std::streamsize xsputn(const char_type* s, std::streamsize n) override {
+        spill_->append(s, static_cast<size_t>(n));
+        return n;
+    }
+
+private:
+    Spill* spill_;
 };
 
 }  // namespace velix::platform

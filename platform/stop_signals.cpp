@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 
 #include "velix/host.h"
@@ -62,16 +63,21 @@ bool wait_readable(int fd) {
     return false;
 }
 
-bool wait_for_lock(int fd) {
+LockWait wait_for_lock(int fd, int limitMs, int* error) {
     // How long a wait for another run's lock goes between two tries:
     // short beside a commit (a few renames), so that the wait adds little.
     constexpr int kLockPollMs = 5;
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
     while (received == 0) {
-        if (::flock(fd, LOCK_EX | LOCK_NB) == 0) return true;
-        if (errno != EWOULDBLOCK && errno != EINTR) return true;
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0) return LockWait::kLocked;
+        if (errno != EWOULDBLOCK && errno != EINTR) {
+            *error = errno;
+            return LockWait::kRefused;
+        }
+        if (limitMs >= 0 && std::chrono::steady_clock::now() >= until) return LockWait::kTimedOut;
         ::poll(nullptr, 0, kLockPollMs);
     }
-    return false;
+    return LockWait::kStopped;
 }
 
 bool wait_writable(int fd) {

@@ -4,9 +4,9 @@
 // group, each optimizer iteration, each evaluation of the fit function, its
 // gradient and its Hessian, and each stage after the fit (xattn); the host
 // at each observation it reads or scans, the step runner before each item
-// of the program and before it renames outputs into place.  A data set's
-// reading waits for a pipe's writer or its next bytes only while no stop
-// was asked for (wait_readable); the command's own outputs wait for their
+// of the program and before it renames outputs into place.  The reading
+// of the program and of a data set waits for a pipe's writer or its next
+// bytes only while no stop was asked for (wait_readable); the command's own outputs wait for their
 // reader, or for room in a pipe, the same way (open_for_writing,
 // wait_writable), and a step's commit of its outputs waits for another
 // run's commit to the same folders likewise (wait_for_lock).  SIGXFSZ (a
@@ -34,10 +34,18 @@ int stop_signal();
 // timeout bounds the wait when the signal came just before it began.
 bool wait_readable(int fd);
 
+// How a wait for a lock ended.
+enum class LockWait {
+    kLocked,    // the lock is held
+    kStopped,   // a stop signal came first
+    kTimedOut,  // another process still holds it after the time allowed
+    kRefused,   // the file system gives no such lock (errno in *error)
+};
+
 // Takes an exclusive advisory lock (flock) on the open file `fd`, waiting
-// while another process holds one and no stop signal is received: false
-// at a stop.  true also where the file system gives no such lock.
-bool wait_for_lock(int fd);
+// while another process holds one, no stop signal is received and, when
+// `limitMs` is not negative, for at most that many milliseconds.
+LockWait wait_for_lock(int fd, int limitMs, int* error);
 
 // Waits until the pipe `fd` has room for at least PIPE_BUF bytes, or a
 // stop signal is received: false at a stop (a write then holds the run

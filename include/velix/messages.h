@@ -250,6 +250,12 @@ constexpr int32_t kMsgHostIndexLabels = 140;
 // WARNING: Data set %s looks like %ld %s matrices, one after another: column %d names their rows ...
 // write data=%s(type=%s), a BY statement of the columns before it, ... NOBS=.
 constexpr int32_t kMsgHostLooksLikeMatrices = 141;
+// WARNING: The folder %s cannot be locked while the output data sets are put in it (%s): another
+// run that writes the same data sets at the same time may mix its files with this step's.
+constexpr int32_t kMsgHostFolderNotLocked = 153;
+// NOTE: The output data sets wait for the folder %s, which another run is writing (it holds the
+// folder's lock).
+constexpr int32_t kMsgHostWaitingForFolder = 154;
 
 // ---- BY-group synchronisation of two data sets (kMsgSync) ----
 // WARNING: The BY groups of data set %s%s do not match those of data set %s%s.

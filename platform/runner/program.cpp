@@ -9,7 +9,14 @@
 #include <string>
 #include <string_view>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
 #include "platform/format.h"
+#include "platform/stop_signals.h"
 
 namespace velix::platform {
 namespace {
@@ -294,6 +301,46 @@ std::vector<ProgramItem> split_program(const std::string& text) {
         ++k;
     }
     return items;
+}
+
+ProgramRead read_program_file(const std::string& path, std::string* text, int* error) {
+    text->clear();
+    // Opened without waiting for a named pipe's writer.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        *error = errno;
+        return ProgramRead::kUnreadable;
+    }
+    struct stat st;
+    ProgramRead result = ProgramRead::kWhole;
+    if (::fstat(fd, &st) != 0) {
+        *error = errno;
+        result = ProgramRead::kUnreadable;
+    } else if (S_ISDIR(st.st_mode)) {
+        *error = EISDIR;
+        result = ProgramRead::kUnreadable;
+    } else if (S_ISREG(st.st_mode)) {
+        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    } else if (S_ISFIFO(st.st_mode) && !wait_readable(fd)) {
+        // A named pipe without a writer reads as empty: its writer first.
+        result = ProgramRead::kStopped;
+    }
+    char buf[1 << 16];
+    while (result == ProgramRead::kWhole) {
+        const ssize_t got = ::read(fd, buf, sizeof buf);
+        if (got > 0) {
+            text->append(buf, static_cast<size_t>(got));
+        } else if (got == 0) {
+            break;
+        } else if (errno == EAGAIN) {
+            if (!wait_readable(fd)) result = ProgramRead::kStopped;
+        } else if (errno != EINTR) {
+            *error = errno;
+            result = ProgramRead::kUnreadable;
+        }
+    }
+    ::close(fd);
+    return result;
 }
 
 }  // namespace velix::platform

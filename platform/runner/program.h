@@ -1,5 +1,5 @@
-// Splitting a program file into its PROC VELIX steps and the global
-// statements between them.
+// Reading a program file, and splitting it into its PROC VELIX steps and
+// the global statements between them.
 #pragma once
 
 #include <string>
@@ -29,5 +29,19 @@ struct ProgramItem {
 // "title[n] 'text';" may stand between steps.  Comments are "/* ... */"
 // and statements that begin with "*".
 std::vector<ProgramItem> split_program(const std::string& source);
+
+// How the reading of a program file ended.
+enum class ProgramRead {
+    kWhole,       // all of it is read
+    kUnreadable,  // it cannot be opened or read (the reason in *error)
+    kStopped,     // a stop signal ended the wait for its next bytes
+};
+
+// Reads the program file `path` into *text.  A pipe, named or not, or a
+// terminal is read as its bytes come, its writer and its next bytes
+// waited for only while no stop signal is received (an open or a read
+// would wait in the kernel, deaf to a stop); *text then holds what came.
+// A folder is unreadable (EISDIR).
+ProgramRead read_program_file(const std::string& path, std::string* text, int* error);
 
 }  // namespace velix::platform

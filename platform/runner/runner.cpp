@@ -13,13 +13,11 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <iostream>
 #include <new>
 #include <sstream>
 #include <tuple>
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -458,50 +456,37 @@ std::vector<FileRole> run_file_roles(const RunOptions& opts, const std::string& 
 
 namespace {
 
-// Why the program file `path` could not be read, in the system's words
-// ("No such file or directory", "Permission denied", "Is a directory").
-std::string unreadable_reason(const std::string& path) {
-    struct stat st;
-    if (::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return std::strerror(EISDIR);
-    // Without waiting for the writer of a named pipe.
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return std::strerror(errno);
-    ::close(fd);
-    return std::strerror(EIO);  // it opens now: the read itself failed
-}
-
-int unreadable_program(const std::string& path) {
-    std::cerr << "velix: cannot read the program file '" << path << "': " << unreadable_reason(path) << "\n";
+int unreadable_program(const std::string& path, int error) {
+    std::cerr << "velix: cannot read the program file '" << path << "': " << std::strerror(error) << "\n";
     return kExitUnreadableProgram;
 }
 
 }  // namespace
 
 int run_program(const RunOptions& opts) {
-    std::ifstream in(opts.programPath, std::ios::binary);
-    std::error_code ec;
-    // A folder opens as a stream on some systems but holds no program.
-    if (!in || std::filesystem::is_directory(opts.programPath, ec)) return unreadable_program(opts.programPath);
-    std::stringstream buf;
-    buf << in.rdbuf();
-    if (in.bad()) return unreadable_program(opts.programPath);
-
+    std::string program;
+    int error = 0;
+    const ProgramRead read = read_program_file(opts.programPath, &program, &error);
+    if (read == ProgramRead::kUnreadable) return unreadable_program(opts.programPath, error);
     int highest = 0;
-    bool stopped = false;
+    // A stop that ended the wait for the program: no step of it runs, and
+    // the run ends as at any stop, said in this run's log.
+    bool stopped = read == ProgramRead::kStopped;
     {
         Session& s = session();
         s.programPath = opts.programPath;
         s.libraryDir = library_folder(opts);
         // Before anything is opened for writing: a file the command writes
         // must not be one the run reads or writes in another role.
-        if (const std::string clash = file_role_clash(run_file_roles(opts, buf.str())); !clash.empty()) {
+        if (const std::string clash = file_role_clash(run_file_roles(opts, program)); !clash.empty()) {
             std::cerr << clash << '\n';
             return exit_status_for(kLevelHostFailure);
         }
         CommandFiles files;
-        if (!files.open(opts)) {
-            // A stop that ended the wait for a pipe's reader ends the run
-            // as any stop does, with the earlier files untouched.
+        if (!files.open(opts) || stopped) {
+            // A stop that ended the wait for a pipe's reader (or for the
+            // program) ends the run as any stop does, with the earlier
+            // files untouched.
             if (stop_signal() == 0) return exit_status_for(kLevelHostFailure);
             report_stop(false);
             files.listing.discard();
@@ -516,7 +501,7 @@ int run_program(const RunOptions& opts) {
         s.fixedTime = opts.fixedTime;
 
         if (!stopped) {
-            highest = run_program_text(buf.str(), nullptr);
+            highest = run_program_text(program, nullptr);
             highest = finish_outputs(highest, &files.listing, &files.json);
             stopped = run_state.stopReported;
         }

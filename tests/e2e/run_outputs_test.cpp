@@ -1,10 +1,12 @@
 // The command's outputs when a run cannot end normally: a file-size limit,
 // a stop signal in the middle of a fit, while the output data sets are
-// written or before the log is opened, an output that would replace the
-// step's data or cannot replace its file, a listing whose reader went
-// away, an output path that cannot be opened, errors outside any step and
-// a step whose only fault is one ERROR line; outputs named through
-// symbolic links; and two runs at once that write the same outputs.  Earlier files must stay
+// written or while a pipe (DATA=, the program) is waited for, an output
+// that would replace the step's data or cannot replace its file, a
+// listing whose reader went away, a document written in place that cannot
+// be completed, an output path that cannot be opened, errors outside any
+// step and a step whose only fault is one ERROR line; outputs named
+// through symbolic links; and two runs at once that write the same
+// outputs, or wait for each other, or find a folder they cannot lock.  Earlier files must stay
 // byte for byte as they were, no scratch file may be left, the log must
 // say what happened in one ERROR line, and the exit status must be the
 // documented one (and agree with the run's return code in the JSON
@@ -168,6 +170,46 @@ TEST_F(RunOutputs, AFileSizeLimitOnTheItemsThatWaitForTheDocumentIsNamed) {
         const auto errors = error_lines();
         ASSERT_EQ(errors.size(), 1u) << read_text(at("log.txt"));
         EXPECT_EQ(errors[0], "ERROR: The JSON document was not written to " + json + " (" + c.reason + ").");
+    }
+}
+
+TEST_F(RunOutputs, ADocumentWrittenInPlaceIsWholeOrNotBegun) {
+    // --json through a link to the command's standard output, a file (as
+    // after `>`), on a BY run whose items pass the megabyte that waits in
+    // memory.  With no temporary folder for them (TMPDIR names none) the
+    // run said that the document was not written, yet 880 KB of broken
+    // JSON had reached the file by then.  Now nothing reaches it; with a
+    // temporary folder the whole document does.
+    for (const bool temporary : {false, true}) {
+        prepare_by_pupils("json_in_place", {"out.json"});
+        fs::create_symlink("/proc/self/fd/1", at("json"));
+        const int out = ::open(at("out.json").c_str(), O_WRONLY | O_TRUNC);
+        ASSERT_GE(out, 0);
+        const char* given = std::getenv("TMPDIR");
+        const std::string before = given != nullptr ? given : "";
+        ::setenv("TMPDIR", temporary ? dir_.c_str() : at("none").c_str(), 1);
+        const pid_t pid = start_velix(args({"--listing", at("out.lst"), "--json", at("json")}), {.stdoutFd = out});
+        if (given != nullptr)
+            ::setenv("TMPDIR", before.c_str(), 1);
+        else
+            ::unsetenv("TMPDIR");
+        ::close(out);
+        const int status = wait_for(pid);
+        ASSERT_TRUE(WIFEXITED(status)) << temporary << ": ended by signal " << WTERMSIG(status);
+        const std::string json = read_text(at("out.json"));
+        if (temporary) {
+            EXPECT_EQ(WEXITSTATUS(status), 0) << read_text(at("log.txt"));
+            const auto doc = velix::test::JsonValue::parse(json);
+            ASSERT_EQ(doc["steps"].size(), 1u) << json.size() << " bytes";
+            EXPECT_EQ(velix::platform::exit_status_for(static_cast<int>(doc["returnCode"].number())), 0);
+            continue;
+        }
+        EXPECT_EQ(WEXITSTATUS(status), 2);
+        EXPECT_EQ(json.size(), 0u) << "a broken document was begun: " << json.substr(0, 200);
+        const auto errors = error_lines();
+        ASSERT_EQ(errors.size(), 1u) << read_text(at("log.txt"));
+        EXPECT_EQ(errors[0], "ERROR: The JSON document was not written to " + at("json") +
+                                 " (No such file or directory in the temporary folder " + at("none") + ").");
     }
 }
 
@@ -369,47 +411,61 @@ bool holds_open(pid_t pid, const std::string& path, double seconds) {
     return false;
 }
 
-TEST_F(RunOutputs, AStopSignalEndsTheWaitForAPipesData) {
-    // DATA= is a named pipe.  Its open waited in the kernel for a writer,
-    // and its reads for the writer's next bytes, each restarted after the
-    // signal's handler: a stop was acted on only when data came.  Without
-    // a writer, and with one that wrote the names and a row and then went
-    // quiet, the stop now ends the run at once (the bound allows for a
-    // loaded machine).
-    const std::string program =
-        "proc velix data=pipe method=ml;\n"
-        "   lineqs x1 = 1.0 F1 + E1, x2 = l2 F1 + E2, x3 = l3 F1 + E3;\n"
-        "   std F1 = vf, E1-E3 = ve1-ve3;\n"
-        "run;\n";
-    for (const bool writer : {false, true}) {
-        const std::string what = writer ? "a quiet writer" : "no writer";
-        prepare(writer ? "pipe_quiet" : "pipe_none", program, {});
-        const std::string pipe = at("pipe.csv");
-        ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
-        const pid_t pid = start_velix(args({}));
-        ASSERT_GT(pid, 0);
-        int fd = -1;
-        // (A writer that does not wait is let in only once the reader is.)
-        for (int k = 0; writer && fd < 0 && k < 1000; ++k)
-            if ((fd = ::open(pipe.c_str(), O_WRONLY | O_NONBLOCK)) < 0) ::usleep(10000);
-        if (writer) {
-            ASSERT_GE(fd, 0) << "the run never opened the pipe";
-            const std::string hs = read_text(at("hs.csv"));
-            const std::string head = hs.substr(0, hs.find('\n', hs.find('\n') + 1) + 1);
-            ASSERT_EQ(::write(fd, head.data(), head.size()), static_cast<ssize_t>(head.size()));
+TEST_F(RunOutputs, AStopSignalEndsTheWaitForAPipe) {
+    // DATA= or the program file is a named pipe.  Its open waited in the
+    // kernel for a writer, and its reads for the writer's next bytes, each
+    // restarted after the signal's handler: a stop was acted on only when
+    // data came (DATA=) or the writer finished (the program; without a
+    // writer only SIGKILL ended that run).  Without a writer, and with one
+    // that wrote the first lines and then went quiet, the stop now ends the
+    // run at once (the bound allows for a loaded machine), by its signal,
+    // with one ERROR line.  The program is read before the log is opened:
+    // the stop is said in this run's log rather than the previous run's
+    // left in place (as when a stop there ended the run by the signal's
+    // default action), and no step runs.
+    const std::string hs = read_text(velix::test::data_path("hs.csv"));
+    std::string onPipe = kOneFactor;
+    onPipe.replace(onPipe.find("data=hs"), 7, "data=pipe");
+    const struct {
+        const char* name;
+        std::string program;  // "": the program is the pipe
+        std::string first;    // what a writer writes before it goes quiet
+    } cases[] = {
+        {"DATA=", onPipe, hs.substr(0, hs.find('\n', hs.find('\n') + 1) + 1)},
+        {"the program", "", "proc velix data=hs method=ml outest=est1;\n"},
+    };
+    for (const auto& c : cases) {
+        for (const bool writer : {false, true}) {
+            const std::string what = std::string(c.name) + (writer ? ", a quiet writer" : ", no writer");
+            prepare("pipe", c.program, {"log.txt", "est1.csv"});
+            const std::string pipe = at(c.program.empty() ? "program.vx" : "pipe.csv");
+            fs::remove(pipe);
+            ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+            const pid_t pid = start_velix(args({}));
+            ASSERT_GT(pid, 0);
+            int fd = -1;
+            // (A writer that does not wait is let in only once the reader is.)
+            for (int k = 0; writer && fd < 0 && k < 1000; ++k)
+                if ((fd = ::open(pipe.c_str(), O_WRONLY | O_NONBLOCK)) < 0) ::usleep(10000);
+            if (writer) {
+                ASSERT_GE(fd, 0) << what << ": the run never opened the pipe";
+                ASSERT_EQ(::write(fd, c.first.data(), c.first.size()), static_cast<ssize_t>(c.first.size()));
+            }
+            holds_open(pid, pipe, 10);  // the run waits (the old one never held it open while it waited)
+            ::usleep(200000);
+            ::kill(pid, SIGTERM);
+            bool late = false;
+            const int status = wait_within(pid, 5, &late);
+            if (fd >= 0) ::close(fd);
+            ASSERT_FALSE(late) << what << ": the run went on waiting after the signal";
+            ASSERT_TRUE(WIFSIGNALED(status)) << what << ": exit status " << WEXITSTATUS(status);
+            EXPECT_EQ(WTERMSIG(status), SIGTERM) << what;
+            expect_kept({"est1.csv"}, what);
+            const auto errors = error_lines();
+            ASSERT_EQ(errors.size(), 1u) << what << "\n" << read_text(at("log.txt"));
+            EXPECT_EQ(errors[0], "ERROR: The run was stopped by SIGTERM.") << what;
+            EXPECT_EQ(read_text(at("log.txt")).find(kOld), std::string::npos) << what << ": the previous run's log was left";
         }
-        holds_open(pid, pipe, 10);  // the run waits (the old one never held it open while it waited)
-        ::usleep(200000);
-        ::kill(pid, SIGTERM);
-        bool late = false;
-        const int status = wait_within(pid, 5, &late);
-        if (fd >= 0) ::close(fd);
-        ASSERT_FALSE(late) << what << ": the run went on waiting after the signal";
-        ASSERT_TRUE(WIFSIGNALED(status)) << what << ": exit status " << WEXITSTATUS(status);
-        EXPECT_EQ(WTERMSIG(status), SIGTERM) << what;
-        const auto errors = error_lines();
-        ASSERT_EQ(errors.size(), 1u) << what << "\n" << read_text(at("log.txt"));
-        EXPECT_EQ(errors[0], "ERROR: The run was stopped by SIGTERM.") << what;
     }
 }
 
@@ -596,27 +652,53 @@ TEST_F(RunOutputs, TwoRunsAtOnceLeaveEachStepsOutputsFromOneRun) {
 TEST_F(RunOutputs, AStopSignalEndsTheWaitForAnotherRunsCommit) {
     // Another run (the test) holds the folder's lock: the step's commit
     // waits for it, until a stop signal, which leaves the earlier files.
+    // The wait was silent however long it lasted; past a second the log
+    // now names the folder it waits for.
     prepare("lock_wait", kOneFactor, {"est1.csv"});
     const int folder = ::open(dir_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     ASSERT_GE(folder, 0);
     ASSERT_EQ(::flock(folder, LOCK_EX), 0);
     const pid_t pid = start_velix(args({}), {.noUnnamedFiles = true});
     ASSERT_GT(pid, 0);
-    // Its scratch file is made once the fit is done; the commit follows.
-    const auto scratch_made = [&] {
-        for (const auto& e : fs::directory_iterator(dir_))
-            if (e.path().filename().string().rfind(".velix-", 0) == 0) return true;
-        return false;
-    };
-    for (int k = 0; k < 6000 && !scratch_made(); ++k) ::usleep(10000);
-    ::usleep(300000);
+    const std::string waiting =
+        "NOTE: The output data sets wait for the folder " + fs::canonical(dir_).string() + ", which another run is";
+    bool said = false;
+    for (int k = 0; k < 2000 && !said; ++k) {
+        ::usleep(10000);
+        said = read_text(at("log.txt")).find(waiting) != std::string::npos;
+    }
     ::kill(pid, SIGTERM);
     const int status = wait_at_most(pid, 20);
     ::close(folder);
     ASSERT_TRUE(WIFSIGNALED(status)) << "exit status " << WEXITSTATUS(status);
     EXPECT_EQ(WTERMSIG(status), SIGTERM);
+    EXPECT_TRUE(said) << read_text(at("log.txt"));
     expect_kept({"est1.csv"}, "a stop while waiting for another run's commit");
     EXPECT_NE(read_text(at("log.txt")).find("NOTE: Output data set est1 was not written."), std::string::npos)
+        << read_text(at("log.txt"));
+}
+
+TEST_F(RunOutputs, AFolderThatCannotBeLockedIsSaid) {
+    // A folder the user may write but not read (mode 0300) cannot be
+    // opened to lock it: the step put its outputs there unlocked, saying
+    // nothing, and two runs at once mixed them.  The WARNING names the
+    // folder; the outputs are still written.  (File permissions bind the
+    // run also when the tests run as root.)
+    std::string program = kOneFactor;
+    prepare("unreadable", "", {});
+    fs::create_directory(at("w"));
+    program.replace(program.find("outest=est1"), 11, "outest=\"" + at("w/est1.csv") + "\"");
+    std::ofstream(at("program.vx")) << program;
+    fs::permissions(at("w"), fs::perms::owner_write | fs::perms::owner_exec);
+    const int status = wait_for(start_velix(args({}), {.obeyPermissions = true}));
+    fs::permissions(at("w"), fs::perms::owner_all);
+    ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
+    EXPECT_EQ(WEXITSTATUS(status), 0) << read_text(at("log.txt"));
+    EXPECT_EQ(read_text(at("w/est1.csv")).rfind("# TYPE=EST\n", 0), 0u);
+    EXPECT_NE(read_text(at("log.txt")).find("WARNING: The folder " + fs::canonical(at("w")).string() +
+                                            " cannot be locked while the output data sets are put in it "
+                                            "(Permission denied)"),
+              std::string::npos)
         << read_text(at("log.txt"));
 }
 
@@ -816,37 +898,6 @@ TEST_F(RunOutputs, EachOutputReachesTheDiskBeforeItsNameAndItsNameAfter) {
         EXPECT_NE(synced[after + 1].find("O_DIRECTORY"), std::string::npos)
             << target << ": the first flush after its rename was " << synced[after + 1];
     }
-}
-
-TEST_F(RunOutputs, AStopBeforeTheLogIsOpenedIsSaidInThisRunsLog) {
-    // The program comes through a named pipe, which the command reads
-    // before it opens its log.  A SIGTERM while it waited ended the run by
-    // the signal's default action, and the previous run's log stayed as if
-    // it were this run's.  The stop is now noted from the command's start:
-    // no step runs, and the new log says why.
-    prepare("early_stop", "", {"log.txt", "est1.csv"});
-    const std::string program = at("program.vx");
-    fs::remove(program);
-    ASSERT_EQ(::mkfifo(program.c_str(), 0600), 0);
-    const pid_t pid = start_velix(args({}));
-    ASSERT_GT(pid, 0);
-    int fd = -1;
-    // (A writer that does not wait is let in only once the reader is.)
-    for (int k = 0; fd < 0 && k < 1000; ++k)
-        if ((fd = ::open(program.c_str(), O_WRONLY | O_NONBLOCK)) < 0) ::usleep(10000);
-    ASSERT_GE(fd, 0) << "the command never opened its program";
-    ::kill(pid, SIGTERM);
-    const std::string text = kOneFactor;
-    EXPECT_EQ(::write(fd, text.data(), text.size()), static_cast<ssize_t>(text.size()));
-    ::close(fd);
-    const int status = wait_for(pid);
-    ASSERT_TRUE(WIFSIGNALED(status)) << "exit status " << WEXITSTATUS(status);
-    EXPECT_EQ(WTERMSIG(status), SIGTERM);
-    expect_kept({"est1.csv"}, "a stop before the first step");
-    const auto errors = error_lines();
-    ASSERT_EQ(errors.size(), 1u) << read_text(at("log.txt"));
-    EXPECT_EQ(errors[0], "ERROR: The run was stopped by SIGTERM.");
-    EXPECT_EQ(read_text(at("log.txt")).find(kOld), std::string::npos) << "the previous run's log was left";
 }
 
 TEST_F(RunOutputs, AListingWhoseReaderWentAwayIsALostListing) {

@@ -180,6 +180,8 @@ TEST(MessageCatalogue, RowsAreUniqueSortedAndWellFormed) {
         {line(kMsgHostDataSetUnclosedName, "DATA=", 3, "c"), "ERROR: The quoted text after DATA= at line 3 is not closed, so the file it names cannot be known and could be c; the run does not start, and no file is written."},
         {line(kMsgHostSkippedStepDataSetRole, "DATA=", "d", "p", "VELX", 4), "DATA= data set d (p) of the PROC VELX step at line 4, which is skipped"},
         {line(kMsgHostStandardStreamRole, "listing", "standard output"), "the listing on standard output"},
+        {line(kMsgHostFolderNotLocked, "/w", "r"), "WARNING: The folder /w cannot be locked while the output data sets are put in it (r): another run that writes the same data sets at the same time may mix its files with this step's."},
+        {line(kMsgHostWaitingForFolder, "/w"), "NOTE: The output data sets wait for the folder /w, which another run is writing (it holds the folder's lock)."},
     };
     for (const auto& [got, expected] : lines) EXPECT_EQ(got, expected);
     for (size_t i = 0; i < kMessageCatalogueSize; ++i) {

@@ -4,7 +4,8 @@
 // /dev/fd/N and /proc/self/fd/N are) is written through that descriptor.
 // Only links in a scratch folder are used: a test that wrote the system's
 // /dev/stdout (as root) could replace it.  And the scratch files and
-// second names of an output are made only where nothing has their name.
+// second names of an output are made only where nothing has their name,
+// and a file replaced keeps its permissions and owner.
 #include "platform/output_file.h"
 
 #include <gtest/gtest.h>
@@ -113,20 +114,86 @@ std::string commit_beside_planted_names() {
     return wrong;
 }
 
-// A scratch file or a second name made where a link or another run's file
-// had that name used to follow the link (writing the file outside the
-// folder), or to remove and replace the other run's file.
-TEST(OutputFile, ANameFoundTakenIsNeitherFollowedNorReplaced) {
-    EXPECT_EQ(commit_beside_planted_names(), "");
+// Expects `commit` (what went wrong, "" when nothing did) to find nothing
+// wrong here and in a child process whose file system makes no unnamed
+// files (its scratch files named from the start).
+void expect_right_with_and_without_unnamed_files(std::string (*commit)()) {
+    EXPECT_EQ(commit(), "");
     EXPECT_EXIT(
         {
             if (!velix::test::refuse_unnamed_files()) std::_Exit(2);
-            const std::string wrong = commit_beside_planted_names();
+            const std::string wrong = commit();
             std::fputs(wrong.c_str(), stderr);
             std::_Exit(wrong.empty() ? 0 : 1);
         },
         ::testing::ExitedWithCode(0), "")
         << "where the file system makes no unnamed files";
+}
+
+// A scratch file or a second name made where a link or another run's file
+// had that name used to follow the link (writing the file outside the
+// folder), or to remove and replace the other run's file.
+TEST(OutputFile, ANameFoundTakenIsNeitherFollowedNorReplaced) {
+    expect_right_with_and_without_unnamed_files(commit_beside_planted_names);
+}
+
+// Commits three files in a fresh folder under the umask 027: est.csv over
+// a private file (0600, given to nobody when run as root), out.lst over
+// one open to its group (0664) and new.csv where there was none.  Each
+// scratch file must be no more open than the file it replaces while it is
+// written; a replaced file keeps its permissions, owner and group, and a
+// new one has what the umask leaves.  What went wrong, "" when nothing did.
+std::string commit_with_permissions() {
+    char tmpl[] = "/tmp/velix_modes_XXXXXX";
+    if (::mkdtemp(tmpl) == nullptr) return "no scratch folder";
+    const fs::path dir = tmpl;
+    constexpr uid_t kNobody = 65534;
+    const bool root = ::geteuid() == 0;
+    const struct {
+        const char* name;
+        mode_t earlier;  // 0: none
+        mode_t after;
+    } files[] = {{"est.csv", 0600, 0600}, {"out.lst", 0664, 0664}, {"new.csv", 0, 0640}};
+    for (const auto& f : files) {
+        if (f.earlier == 0) continue;
+        std::ofstream(dir / f.name) << "old\n";
+        ::chmod((dir / f.name).c_str(), f.earlier);
+    }
+    if (root && ::chown((dir / "est.csv").c_str(), kNobody, kNobody) != 0) return "est.csv cannot be given away";
+    const auto octal = [](mode_t mode) {
+        char text[8];
+        std::snprintf(text, sizeof text, "0%o", static_cast<unsigned>(mode & 07777));
+        return std::string(text);
+    };
+    const mode_t mask = ::umask(027);
+    std::string wrong;
+    for (const auto& f : files) {
+        velix::platform::OutputFile file;
+        std::string error;
+        if (!file.open((dir / f.name).string(), "0", &error)) {
+            wrong += std::string(f.name) + " cannot be opened: " + error + "; ";
+            continue;
+        }
+        struct stat st;
+        if (f.earlier != 0 && ::fstat(file.buffer()->fd(), &st) == 0 && (st.st_mode & 0777 & ~f.earlier) != 0)
+            wrong += std::string(f.name) + " is written in a file more open than it: " + octal(st.st_mode) + "; ";
+        file.stream() << "new\n";
+        if (!file.commit(&error)) wrong += std::string(f.name) + " was not committed: " + error + "; ";
+        if (::stat((dir / f.name).c_str(), &st) != 0) continue;
+        if ((st.st_mode & 07777) != f.after)
+            wrong += std::string(f.name) + " has mode " + octal(st.st_mode) + ", not " + octal(f.after) + "; ";
+        if (root && f.name == std::string("est.csv") && (st.st_uid != kNobody || st.st_gid != kNobody))
+            wrong += "est.csv is owned by " + std::to_string(st.st_uid) + ":" + std::to_string(st.st_gid) + "; ";
+    }
+    ::umask(mask);
+    fs::remove_all(dir);
+    return wrong;
+}
+
+// A replaced output came back 0644 whatever its mode was: a private
+// OUTSTAT= became readable by everyone after the next run.
+TEST(OutputFile, AReplacedFileKeepsItsPermissionsAndANewOneTakesTheUmask) {
+    expect_right_with_and_without_unnamed_files(commit_with_permissions);
 }
 
 }  // namespace

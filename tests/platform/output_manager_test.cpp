@@ -6,6 +6,7 @@
 // return codes.
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
@@ -496,6 +497,22 @@ TEST_F(OutputManager, MessagesThatWaitForTheDocumentWaitInItsFolder) {
     EXPECT_TRUE(velix::test::holds_file_in(folder.string())) << "no file of this process is open in " << folder;
     velix::platform::output_keep_json();
     std::filesystem::remove_all(folder);
+}
+
+// Text that could not wait beyond the memory it may take (no folder for
+// its file) is lost in part: what came after the loss was still written
+// out, the head of a document cut from its middle.  None of it is now.
+TEST(Spill, TextLostInPartIsNotWrittenAtAll) {
+    velix::platform::Spill spill;
+    spill.place_in("/nonexistent-velix-folder");
+    const std::string piece(velix::platform::Spill::kHeldBytes / 4, 'x');
+    for (int k = 0; k < 6; ++k) spill.append(piece);
+    spill.append("tail");
+    std::ostringstream out;
+    int reason = 0;
+    EXPECT_FALSE(spill.move_to(&out, &reason));
+    EXPECT_EQ(out.str().size(), 0u) << "written: ..." << out.str().substr(out.str().size() > 20 ? out.str().size() - 20 : 0);
+    EXPECT_EQ(reason, ENOENT);
 }
 
 TEST_F(OutputManager, StepsKeepTheirReturnCodesAndMessages) {
