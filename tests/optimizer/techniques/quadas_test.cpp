@@ -123,6 +123,15 @@ TEST_F(Quadas, SolvesAnEqualityConstrainedQuadraticExactly) {
     EXPECT_NEAR(t.p.iter.f, 0.0, 1e-20);
 }
 
+// Rows held compressed (and no row slot) are the same rows.
+TEST_F(Quadas, TakesCompressedRows) {
+    TechniqueProblem t(problem("NW16.4"), kTechQuadas, false);
+    CompressedRows compressed(&t);
+    EXPECT_GE(run(&t, exact_hessian<kNw164>), kNlpAbsConv);
+    EXPECT_NEAR(t.x[0], 1.4, 1e-12);
+    EXPECT_NEAR(t.x[1], 1.7, 1e-12);
+}
+
 // The Hessian from differences of the gradient, as without a Hessian slot.
 TEST_F(Quadas, SolvesTheLinearProblems) {
     for (const Standard& s : linear_problems()) EXPECT_TRUE(minimises(kTechQuadas, s, false));

@@ -88,6 +88,17 @@ struct TechniqueProblem : TestProblem {
     std::vector<double> conValues, conJacobian, lagrangeGradient;
 };
 
+// The problem's dense rows held compressed in its block, as a library
+// user may give them: the nonzeros by rows, their columns and the row
+// ends.  row_slot serves a row from them (as the procedure's row slot
+// does, nonlinear constraints' rows from their Jacobian).
+struct CompressedRows {
+    explicit CompressedRows(TechniqueProblem* t);
+    static int32_t row_slot(NlpProblem* p, int32_t k, double* out);
+    std::vector<double> values;
+    std::vector<int32_t> columns, ends;
+};
+
 // Runs the start phase and the technique through the driver; the status.
 int32_t run_driver(TechniqueProblem* t);
 // Runs the technique directly from a start evaluated here (problems with
