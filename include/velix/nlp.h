@@ -453,8 +453,10 @@ struct NlpActiveSet {
     double* nullBasis = nullptr;     // n x n: basis of the null space of the active rows
     double* activeFactor = nullptr;  // factor of the active rows
     double* columnBuffer = nullptr;  // n doubles: one column of the sparse form's factor
-    double* sparseWork = nullptr;    // n + rows doubles of the sparse form (and of sparse QUADAS):
-                                     // free-space vectors and the rows' multipliers
+    double* sparseWork = nullptr;    // 4n doubles of the sparse form (and of sparse QUADAS): the
+                                     // free-space vectors U, V (the rows' coefficients), W and G
+    int64_t sparseWorkDoubles = 0;   // doubles at sparseWork; the sparse form refuses fewer than
+                                     // 4n (0: not stated, taken as 4n)
     int32_t nActiveNlin = 0;         // active nonlinear constraints
     int32_t nActiveLin = 0;          // active general rows
     int32_t nActiveBounds = 0;       // active bounds

@@ -174,4 +174,22 @@ TEST_F(Quadas, SparseFormTakesTheDenseFormsIterates) {
     }
 }
 
+// The first form's four work vectors (4n doubles) do not fit in an area
+// of n + rows: the technique and the driver's start phase with the sparse
+// form refuse it and write nothing past it.
+TEST_F(Quadas, SparseFormRefusesTooSmallAWorkArea) {
+    const double guard = -7.25;
+    for (bool driver : {false, true}) {
+        TechniqueProblem t(problem("HS35"), kTechQuadas, false);
+        ActiveSetArrays arrays(&t.p);
+        t.p.opt.techVariant = 1;
+        t.p.opt.conFactorForm = 2;
+        const int64_t given = t.p.shape.nParams + t.p.shape.nLinCon;
+        std::fill(arrays.sparse.begin(), arrays.sparse.end(), guard);
+        t.p.active.sparseWorkDoubles = given;
+        EXPECT_EQ(driver ? run_driver(&t) : run(&t, exact_hessian<kHs35>), kNlpNotUsable) << driver;
+        for (size_t i = static_cast<size_t>(given); i < arrays.sparse.size(); ++i) ASSERT_EQ(arrays.sparse[i], guard) << driver << " " << i;
+    }
+}
+
 }  // namespace
