@@ -588,6 +588,9 @@ struct NlpFdState {
     double* checkWork = nullptr; // max(2n, m, 2 nNlinCon) doubles for the derivative checks
     int32_t* indexList = nullptr;// n ints: the derivative checks' per-parameter counters
     int16_t* constantFlags = nullptr; // per parameter: the objective does not depend on it
+    int32_t intervalsRefined = 0;// the check of a claim refined intervals of the gradient: the
+                                // gradient's differences take fdForward or fdCentral for the rest
+                                // of the run (interval modes 0 and 1).  Reset by the run's start
 };
 
 // ---------------------------------------------------------------------------

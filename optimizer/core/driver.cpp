@@ -315,6 +315,7 @@ int32_t run_phase(NlpProblem* p, int32_t secondSwitch) {
     if (p->opt.printLevel != 0.0) pritech(p);
     p->run.timeUsed = wzdttme();
     p->run.claimRefusals = 0;
+    p->fd.intervalsRefined = 0;
     p->run.endStationary = -1;
     p->hess.kept = NlpKeptFactor{};
     int32_t status = run_technique(p);

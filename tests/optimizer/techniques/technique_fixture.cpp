@@ -73,6 +73,22 @@ void freudenstein_j(const double* x, double* j) {
     std::copy(v, v + 4, j);
 }
 
+// Meyer's thermistor problem: residuals x1 exp(x2 / (t_i + x3)) - y_i at
+// t_i = 45 + 5 i.  Steep and badly scaled, with a minimum of 87.9458551718.
+const double kMeyerY[] = {34780, 28610, 23650, 19630, 16370, 13720, 11540, 9744,
+                          8261,  7030,  6005,  5147,  4427,  3820,  3307,  2872};
+void meyer_r(const double* x, double* r) {
+    for (int32_t i = 0; i < 16; ++i) r[i] = x[0] * std::exp(x[1] / (50.0 + 5 * i + x[2])) - kMeyerY[i];
+}
+void meyer_j(const double* x, double* j) {
+    for (int32_t i = 0; i < 16; ++i) {
+        const double t = 50.0 + 5 * i + x[2], e = std::exp(x[1] / t);
+        j[3 * i] = e;
+        j[3 * i + 1] = x[0] * e / t;
+        j[3 * i + 2] = -x[0] * e * x[1] / (t * t);
+    }
+}
+
 int32_t cross_product(NlpProblem* p) {
     TechniqueProblem* t = TechniqueProblem::of(p);
     const int32_t n = p->shape.nParams, m = t->problem.m;
@@ -279,6 +295,11 @@ const std::vector<Standard>& standard_problems() {
 const Standard& bounded_rosenbrock() {
     static const Standard s{"BoundedRosenbrock", {-1.2, 1.0}, 2, rosen_r, rosen_j, -1, {-DBL_MAX, -DBL_MAX},
                             {0.5, DBL_MAX}, nullptr, nullptr, 0.25};
+    return s;
+}
+
+const Standard& meyer() {
+    static const Standard s{"Meyer", {0.02, 4000, 250}, 16, meyer_r, meyer_j, -1, {}, {}, nullptr, nullptr, 87.9458551718};
     return s;
 }
 

@@ -41,6 +41,10 @@ struct Standard {
 // Rosenbrock with x1 <= 0.5: the minimum (0.5, 0.25), f 0.25, on the bound.
 const Standard& bounded_rosenbrock();
 
+// Meyer's function (More, Garbow and Hillstrom's problem 10) from its
+// standard start (0.02, 4000, 250): f* = 87.9458551718.
+const Standard& meyer();
+
 // x^2 + 100 y^2 as the residuals (x, 10 y), from (1, 1): its cross product
 // is its Hessian, so a Newton model of it is exact.
 const Standard& ellipse();
