@@ -331,17 +331,24 @@ bool inside(const NlpProblem* p, int32_t j, double d, bool central) {
 }
 
 // The interval array that keeps refined intervals for the gradient of
-// this run, filled with the intervals in use the first time; null where
-// the caller gave none, or where they serve the constraints as well
-// (interval modes 2 and 3), whose differences a refinement for f must not
-// change.
-double* refinable(NlpProblem* p, bool central, double h) {
+// this run; null where the caller gave none, or where they serve the
+// constraints as well (interval modes 2 and 3), whose differences a
+// refinement for f must not change.  The first time both arrays get the
+// intervals in use, since from then on the differences of either kind
+// (forward ones may turn central near the solution) read them.
+double* refinable(NlpProblem* p, bool central) {
     double* v = central ? p->fd.fdCentral : p->fd.fdForward;
     const int32_t mode = p->opt.fdIntervalMode;
     if (v == nullptr || (mode != 0 && mode != 1)) return nullptr;
-    if (p->fd.intervalsRefined == 0)
-        for (int32_t j = 0; j < p->shape.nParams; ++j)
-            if (mode == 0 || wzmis(v[j]) || !(v[j] > 0.0)) v[j] = h;
+    if (p->fd.intervalsRefined == 0) {
+        const double hf = base_interval(p->opt.fDigits);
+        for (int32_t j = 0; j < p->shape.nParams; ++j) {
+            double* f = p->fd.fdForward != nullptr ? &p->fd.fdForward[j] : nullptr;
+            double* c = p->fd.fdCentral != nullptr ? &p->fd.fdCentral[j] : nullptr;
+            if (f != nullptr && (mode == 0 || wzmis(*f) || !(*f > 0.0))) *f = hf;
+            if (c != nullptr && (mode == 0 || wzmis(*c) || !(*c > 0.0))) *c = two_thirds(hf);
+        }
+    }
     p->fd.intervalsRefined = 1;
     return v;
 }
@@ -414,7 +421,7 @@ int32_t znlp_refine_fd_gradient(NlpProblem* p) {
         failed = !hv.ok;
         if (!hv.truncated) continue;
         p->work.gradient[j] = hv.gradient;
-        if (double* v = refinable(p, central, h)) v[j] = hv.step / (1.0 + std::fabs(p->param.x[j]));
+        if (double* v = refinable(p, central)) v[j] = hv.step / (1.0 + std::fabs(p->param.x[j]));
         ++refined;
     }
     // f and the owner's state at x again (the last values were those of a

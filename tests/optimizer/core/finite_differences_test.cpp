@@ -366,6 +366,7 @@ TEST_F(Fd, TruncationBehindAClaimIsCorrectedAndTheIntervalsRefined) {
     double g[3];
     t.gradient_value(t.x.data(), g);
     const double f = t.p.iter.f;
+    const std::vector<double> central = t.grad;
     for (int32_t j : {1, 2}) EXPECT_GT(std::fabs(t.grad[j] - g[j]), 0.5 * std::fabs(g[j])) << "plain differences, " << j;
     ASSERT_EQ(znlp_refine_fd_gradient(&t.p), 1);
     for (int32_t j = 0; j < 3; ++j) EXPECT_NEAR(t.grad[j], g[j], 1e-4 * std::fabs(g[j])) << "corrected, " << j;
@@ -373,6 +374,17 @@ TEST_F(Fd, TruncationBehindAClaimIsCorrectedAndTheIntervalsRefined) {
     ASSERT_EQ(znlpfg2(&t.p), 0);
     for (int32_t j = 0; j < 3; ++j) EXPECT_NEAR(t.grad[j], g[j], 1e-3 * std::fabs(g[j])) << "refined intervals, " << j;
     EXPECT_EQ(znlp_refine_fd_gradient(&t.p), 0);
+
+    // Forward differences refined there, then turned central (as near a
+    // solution): the central ones keep the intervals they had.
+    DifferencedMeyer forward(kTechLevmar, 1);
+    forward.t.x = t.x;
+    ASSERT_EQ(forward.t.p.cb.objectiveFn(&forward.t.p), 0);
+    ASSERT_EQ(znlpfig(&forward.t.p), 0);
+    ASSERT_EQ(znlp_refine_fd_gradient(&forward.t.p), 1);
+    forward.t.p.opt.derivDigits = 2;
+    ASSERT_EQ(znlpfg2(&forward.t.p), 0);
+    EXPECT_EQ(forward.t.grad, central);
 
     this->t.p.opt.derivDigits = 2;
     ASSERT_EQ(znlpfg2(&this->t.p), 0);

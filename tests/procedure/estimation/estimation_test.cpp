@@ -361,7 +361,6 @@ TEST_F(WorkSpace, HoldsTheSparseActiveSetForm) {
     nlp.param.x = x.data();
     nlp.con.linRows = row.data();
     nlp.con.linRhs = rhs.data();
-    nlp.cb = {};
     nlp.cb.objectiveFn = bowl_f;
     nlp.cb.gradientFn = bowl_g;
     nlp.cb.hessianFn = bowl_h;
