@@ -114,10 +114,10 @@ int32_t probe(NlpProblem* p, int32_t descend, double* decrement) {
 // difference over the default interval of a steep exponential model ends
 // 0.1 % above its minimum): it is measured first, and where it mattered
 // the measure takes the corrected gradient and the run goes on with
-// refined intervals.  A technique of values alone takes no gradient at x
-// (the probe's own differences there measure it).  The result of
+// refined intervals (for a technique of values alone the probe takes the
+// gradient itself, over the refined intervals).  The result of
 // znlp_refine_fd_gradient.
-int32_t corrected_gradient(NlpProblem* p) { return p->opt.derivLevel == 0 ? 0 : znlp_refine_fd_gradient(p); }
+int32_t corrected_gradient(NlpProblem* p) { return znlp_refine_fd_gradient(p); }
 
 }  // namespace
 
