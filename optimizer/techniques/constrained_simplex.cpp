@@ -22,7 +22,8 @@
 // The run ends when rho reaches ABSXCONV (the termination test reads it).
 //
 // Reads: x (within the bounds and linear rows), f, conValues, bounds,
-// the linear rows (through the row slot, or dense or compressed), linRhs, stepCap (the first radius).  Leaves: x, f,
+// the linear rows (through the row slot, or dense or compressed), linRhs,
+// stepCap (the first radius).  Leaves: x, f,
 // conValues (at the best vertex), xBase, fPrev (the merit of the last
 // iteration), gconvMeasure (the merit), rho (the radius), lastStep,
 // maxConViolation, iteration and the counters.  Statuses: those of the
