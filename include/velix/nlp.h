@@ -453,8 +453,10 @@ struct NlpActiveSet {
     double* nullBasis = nullptr;     // n x n: basis of the null space of the active rows
     double* activeFactor = nullptr;  // factor of the active rows
     double* columnBuffer = nullptr;  // n doubles: one column of the sparse form's factor
-    double* sparseWork = nullptr;    // n + rows doubles of the sparse form (and of sparse QUADAS):
-                                     // free-space vectors and the rows' multipliers
+    double* sparseWork = nullptr;    // 4n doubles of the sparse form (and of sparse QUADAS): the
+                                     // free-space vectors U, V (the rows' coefficients), W and G
+    int64_t sparseWorkDoubles = 0;   // doubles at sparseWork; the sparse form refuses fewer than
+                                     // 4n (0: not stated, taken as 4n)
     int32_t nActiveNlin = 0;         // active nonlinear constraints
     int32_t nActiveLin = 0;          // active general rows
     int32_t nActiveBounds = 0;       // active bounds
@@ -586,6 +588,9 @@ struct NlpFdState {
     double* checkWork = nullptr; // max(2n, m, 2 nNlinCon) doubles for the derivative checks
     int32_t* indexList = nullptr;// n ints: the derivative checks' per-parameter counters
     int16_t* constantFlags = nullptr; // per parameter: the objective does not depend on it
+    int32_t intervalsRefined = 0;// the check of a claim refined intervals of the gradient: the
+                                // gradient's differences take fdForward or fdCentral for the rest
+                                // of the run (interval modes 0 and 1).  Reset by the run's start
 };
 
 // ---------------------------------------------------------------------------

@@ -72,6 +72,9 @@ void bcupd(int32_t k, int32_t m, double* r, double* work);
 // Rebuilds the columns from the states and the active list; dropFlag lets
 // wrong-signed constraints go, multFlag computes the multipliers.  0.
 int32_t znlpftr(NlpProblem* p, int32_t dropFlag, int32_t multFlag, double* factor);
+// The sparse form's work vectors fit in sparseWork (4n doubles, or the
+// owner did not state its size).
+bool znlp_sparse_work_fits(const NlpProblem* p);
 // Enters a bound or row.  0 entered; 1 dependent (held apart unless
 // testOnly) or no freedom left.
 int32_t znlpupr(NlpProblem* p, int32_t testOnly, int32_t status, int32_t index, double d, double* factor);

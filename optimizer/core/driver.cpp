@@ -233,8 +233,9 @@ int32_t start_phase(NlpProblem* p, int32_t startPrint, int32_t secondSwitch, int
     p->param.paramNameWidth = longest_name(p->param.paramNames, p->shape.nParams);
     p->param.functionNameWidth = longest_name(p->param.functionNames, p->shape.nFunctions);
     const Slots s = slots_of(p);
-    int32_t status = 0;
-    if (p->shape.hasBounds || p->shape.hasLinCon) {
+    // The sparse form's work vectors must fit in what the owner gave.
+    int32_t status = p->opt.conFactorForm == 2 && !znlp_sparse_work_fits(p) ? kNlpNotUsable : 0;
+    if (status == 0 && (p->shape.hasBounds || p->shape.hasLinCon)) {
         const int32_t r = feasible_start(p);
         if (r < 0) status = r;
     }
@@ -314,6 +315,7 @@ int32_t run_phase(NlpProblem* p, int32_t secondSwitch) {
     if (p->opt.printLevel != 0.0) pritech(p);
     p->run.timeUsed = wzdttme();
     p->run.claimRefusals = 0;
+    p->fd.intervalsRefined = 0;
     p->run.endStationary = -1;
     p->hess.kept = NlpKeptFactor{};
     int32_t status = run_technique(p);

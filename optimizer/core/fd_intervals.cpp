@@ -5,7 +5,10 @@
 // the forward interval then balances truncation against cancellation,
 // h = 2 sqrt(epsA / |f''|) (Gill, Murray, Saunders and Wright, "Computing
 // forward-difference intervals for numerical optimization", SIAM J. Sci.
-// Stat. Comput. 4, 1983).
+// Stat. Comput. 4, 1983).  Behind a convergence claim the gradient's
+// intervals are refined where its truncation error shows: the step is
+// halved while the differences change as truncation makes them change
+// (by 4 central, 2 forward), which stops where the noise of f begins.
 #include <cfloat>
 #include <cmath>
 #include <cstring>
@@ -280,4 +283,150 @@ int32_t znlpfdh(NlpProblem* p, int32_t mode) {
     }
     p->run.evalPhase = run.phase0;
     return ok ? 0 : -1;
+}
+
+// ---- the gradient behind a claim ----
+
+namespace {
+
+// The share of the rounding level above which the change between the
+// differences over a step and over half of it may be truncation: ten
+// times, so that rounding alone (at most that level) never starts a
+// refinement.
+constexpr double kTruncationShare = 10.0;
+// Halvings of the step at most.
+constexpr int32_t kMostHalvings = 30;
+// Successive changes that must fall by the factor of truncation before it
+// is taken for truncation: noise of f above its stated accuracy makes
+// changes that happen to fall so once, hardly twice.
+constexpr int32_t kConfirmations = 2;
+
+// The ratio of successive changes that truncation gives, 4 central (the
+// error c d^2), 2 forward (c d), with room for the next order's term and
+// for rounding.
+bool falls_by_truncation(double ratio, bool central) {
+    return central ? ratio >= 3.0 && ratio <= 5.5 : ratio >= 1.6 && ratio <= 2.6;
+}
+
+// The difference quotient of f along e_j over the step d at x: forward
+// (from f0 at x), or central; false when an evaluation fails.
+bool difference(FdRun& run, int32_t j, double d, bool central, double* out) {
+    if (!run.objective_at(j, d)) return false;
+    const double plus = run.p->iter.f;
+    if (!central) {
+        *out = (plus - run.f0) / d;
+        return true;
+    }
+    if (!run.objective_at(j, -d)) return false;
+    *out = (plus - run.p->iter.f) / (2.0 * d);
+    return true;
+}
+
+// The points of the differences of parameter j over d lie within its
+// bounds (forward steps go upwards only).
+bool inside(const NlpProblem* p, int32_t j, double d, bool central) {
+    if (!p->shape.hasBounds || p->param.lower == nullptr || p->param.upper == nullptr) return true;
+    const double x = p->param.x[j], a = std::fabs(d);
+    return x + a <= p->param.upper[j] && (!central || x - a >= p->param.lower[j]);
+}
+
+// The interval array that keeps refined intervals for the gradient of
+// this run; null where the caller gave none, or where they serve the
+// constraints as well (interval modes 2 and 3), whose differences a
+// refinement for f must not change.  The first time both arrays get the
+// intervals in use, since from then on the differences of either kind
+// (forward ones may turn central near the solution) read them.
+double* refinable(NlpProblem* p, bool central) {
+    double* v = central ? p->fd.fdCentral : p->fd.fdForward;
+    const int32_t mode = p->opt.fdIntervalMode;
+    if (v == nullptr || (mode != 0 && mode != 1)) return nullptr;
+    if (p->fd.intervalsRefined == 0) {
+        const double hf = base_interval(p->opt.fDigits);
+        for (int32_t j = 0; j < p->shape.nParams; ++j) {
+            double* f = p->fd.fdForward != nullptr ? &p->fd.fdForward[j] : nullptr;
+            double* c = p->fd.fdCentral != nullptr ? &p->fd.fdCentral[j] : nullptr;
+            if (f != nullptr && (mode == 0 || wzmis(*f) || !(*f > 0.0))) *f = hf;
+            if (c != nullptr && (mode == 0 || wzmis(*c) || !(*c > 0.0))) *c = two_thirds(hf);
+        }
+    }
+    p->fd.intervalsRefined = 1;
+    return v;
+}
+
+// One parameter's differences over d, d/2, d/4, ...  Where the change
+// from d to d/2 exceeds the rounding, the step is halved while each change
+// falls by the factor of truncation: the smallest step so confirmed is as
+// small as the noise of f allows (its truncation about that noise).
+struct Halving {
+    bool ok = true;         // every evaluation succeeded
+    bool truncated = false; // truncation confirmed
+    double step = 0.0;      // the smaller step of the last pair whose change fell so
+    double gradient = 0.0;  // the difference over it
+};
+
+Halving halve(FdRun& run, int32_t j, double d, bool central, double epsA) {
+    Halving out;
+    double whole = 0.0, half = 0.0;
+    if (!difference(run, j, d, central, &whole) || !difference(run, j, 0.5 * d, central, &half)) {
+        out.ok = false;
+        return out;
+    }
+    // The rounding of the two quotients together: epsA / |d| and
+    // 2 epsA / |d| central, twice that forward.
+    double change = whole - half;
+    if (!(std::fabs(change) > kTruncationShare * (central ? 3.0 : 6.0) * epsA / std::fabs(d))) return out;
+    const double floor = 10.0 * kEta * std::fmax(1.0, std::fabs(run.p->param.x[j]));
+    int32_t confirmed = 0;
+    for (int32_t k = 0; k < kMostHalvings && std::fabs(d) > 4.0 * floor; ++k) {
+        double quarter = 0.0;
+        if (!difference(run, j, 0.25 * d, central, &quarter)) {
+            out.ok = false;
+            return out;
+        }
+        const double next = half - quarter;
+        if (!falls_by_truncation(change / next, central)) break;
+        confirmed += 1;
+        d *= 0.5;
+        half = quarter;
+        change = next;
+    }
+    if (confirmed < kConfirmations) return out;
+    out.truncated = true;
+    out.step = 0.5 * std::fabs(d);
+    out.gradient = half;
+    return out;
+}
+
+}  // namespace
+
+int32_t znlp_refine_fd_gradient(NlpProblem* p) {
+    const int32_t n = p->shape.nParams, digit = p->opt.derivDigits % 10;
+    if (n <= 0 || digit == 0) return 0;
+    const bool central = digit != 1;
+    FdRun run(p, kPhaseFdGradient, nullptr);
+    const bool vector = !p->shape.scalarObjective && p->work.funValues != nullptr && p->fd.funWork != nullptr;
+    if (vector) std::memcpy(p->fd.funWork, p->work.funValues, sizeof(double) * static_cast<size_t>(p->shape.nFunctions));
+    const double hf = base_interval(p->opt.fDigits);
+    const double h = central ? two_thirds(hf) : hf;
+    const double eps = p->opt.fDigits > 0.0 && !wzmis(p->opt.fDigits) ? std::pow(10.0, -p->opt.fDigits) : 2.0 * kEta;
+    const double epsA = eps * (1.0 + std::fabs(run.f0));
+    int32_t refined = 0;
+    bool failed = false;
+    for (int32_t j = 0; j < n && !failed; ++j) {
+        if (p->active.boundState != nullptr && p->active.boundState[j] == 2) continue;
+        const double* in = intervals_for(p, false, central);
+        const double d = run.step(j, in != nullptr ? in[j] : h);
+        if (!inside(p, j, d, central)) continue;
+        const Halving hv = halve(run, j, d, central, epsA);
+        failed = !hv.ok;
+        if (!hv.truncated) continue;
+        p->work.gradient[j] = hv.gradient;
+        if (double* v = refinable(p, central)) v[j] = hv.step / (1.0 + std::fabs(p->param.x[j]));
+        ++refined;
+    }
+    // f and the owner's state at x again (the last values were those of a
+    // displaced point).
+    const bool ok = !failed && run.objective();
+    run.restore(0);
+    return ok ? (refined > 0 ? 1 : 0) : -1;
 }

@@ -130,7 +130,7 @@ int32_t FdRun::restore(int32_t code) {
 
 const double* intervals_for(const NlpProblem* p, bool constraints, bool central) {
     const int32_t mode = p->opt.fdIntervalMode;
-    const bool use = constraints ? (mode == 2 || mode == 3) : (mode == 1 || mode == 3);
+    const bool use = constraints ? (mode == 2 || mode == 3) : (mode == 1 || mode == 3 || p->fd.intervalsRefined != 0);
     if (!use) return nullptr;
     return central ? p->fd.fdCentral : p->fd.fdForward;
 }

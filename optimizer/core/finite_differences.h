@@ -38,6 +38,15 @@ int32_t znlphlf(NlpProblem* p, double* h, int64_t position);
 // the gradient and the constraint Jacobian.  0; -1 when the final
 // evaluation at x failed.
 int32_t znlpfdh(NlpProblem* p, int32_t mode);
+// At a point about to be claimed a solution, the gradient from
+// differences (derivDigits' units digit: 1 forward, else central) measured
+// against the differences over half its steps: where their change exceeds
+// the rounding of the two and, halving on, keeps falling as truncation
+// does, the gradient element becomes the difference over the smallest step
+// so confirmed, which is the parameter's interval for the rest of the run.
+// f and x as at entry.  1 an element was corrected, 0 none (or an analytic
+// gradient), -1 an evaluation failed.
+int32_t znlp_refine_fd_gradient(NlpProblem* p);
 // The protected quotient a / b into *q; 1 when it was clamped or undefined.
 int32_t ddiv(double a, double b, double* q);
 

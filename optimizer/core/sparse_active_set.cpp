@@ -524,6 +524,11 @@ int32_t znlpacr(NlpProblem* p, double d, double* factor) {
     return entered > 0 ? 1 : 0;
 }
 
+bool znlp_sparse_work_fits(const NlpProblem* p) {
+    const int64_t have = p->active.sparseWorkDoubles;
+    return p->active.sparseWork != nullptr && (have == 0 || have >= 4 * static_cast<int64_t>(p->shape.nParams));
+}
+
 int32_t znlpftr(NlpProblem* p, int32_t dropFlag, int32_t multFlag, double* factor) {
     if (!p->shape.hasBounds && !p->shape.hasLinCon && !p->shape.hasNlinCon) return 0;
     const int32_t n = p->shape.nParams;

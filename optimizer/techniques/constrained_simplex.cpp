@@ -22,13 +22,15 @@
 // The run ends when rho reaches ABSXCONV (the termination test reads it).
 //
 // Reads: x (within the bounds and linear rows), f, conValues, bounds,
-// linRows (dense), linRhs, stepCap (the first radius).  Leaves: x, f,
+// the linear rows (through the row slot, or dense or compressed), linRhs,
+// stepCap (the first radius).  Leaves: x, f,
 // conValues (at the best vertex), xBase, fPrev (the merit of the last
 // iteration), gconvMeasure (the merit), rho (the radius), lastStep,
 // maxConViolation, iteration and the counters.  Statuses: those of the
 // termination test, kNlpTechniqueStop6 when the program fails at an
 // infeasible point or the radius reaches ABSXCONV there, kNlpFinalFunction after a failed evaluation at the best vertex,
-// kNlpNotUsable without work space or for compressed rows.
+// kNlpNotUsable without work space or without a way to read the linear
+// rows.
 #include <cfloat>
 #include <cmath>
 #include <utility>
@@ -75,6 +77,7 @@ struct Cob {
     double* lam = nullptr;
     int32_t* act = nullptr;
     double* qpWork = nullptr;
+    double* linearRow = nullptr;  // n: one linear row
 
     double* vertex(int32_t k) const { return v + static_cast<int64_t>(k) * n; }
     double* values(int32_t k) const { return cv + static_cast<int64_t>(k) * mc; }
@@ -179,7 +182,8 @@ struct Cob {
         }
         add(nullptr, 1.0, 0.0);
         for (int32_t k = 0; p->shape.hasLinCon && k < p->shape.nLinCon; ++k) {
-            const double* lr = p->con.linRows + static_cast<int64_t>(k) * n;
+            double* lr = linearRow;
+            linear_row(p, k, lr);
             const double val = dot(n, lr, x0) - p->con.linRhs[k];
             add(lr, 0.0, val);
             if (k < p->shape.nLinEq) {
@@ -237,14 +241,14 @@ struct Cob {
 }  // namespace
 
 int32_t znlpcob(NlpProblem* p) {
-    if (p->shape.linRowsSparse != 0 || (p->shape.hasLinCon && p->con.linRows == nullptr)) return kNlpNotUsable;
+    if (p->shape.hasLinCon && !reads_linear_rows(p)) return kNlpNotUsable;
     // It keeps no active set: the start phase's counts would read as
     // parameters held (the final evaluation counts again at its point).
     p->active.nActiveBounds = p->active.nActiveLin = p->active.nActiveNlin = 0;
     Frame fr(p);
     const int64_t n = p->shape.nParams, mc = p->shape.nNlinCon, nt = n + 1;
     const int64_t rows = mc + p->shape.nNlinEq + 1 + 2 * (p->shape.hasLinCon ? p->shape.nLinCon : 0) + 2 * n;
-    if (!fr.reserve((n + 1) * n + (n + 1) + (n + 1) * mc + n * n + n + (1 + mc) * n + nt * (nt + 1) / 2 + nt +
+    if (!fr.reserve((n + 1) * n + (n + 1) + (n + 1) * mc + n * n + 2 * n + (1 + mc) * n + nt * (nt + 1) / 2 + nt +
                     rows * nt + 2 * rows + nt + rows / 2 + 1 + DualQp::doubles(static_cast<int32_t>(nt), static_cast<int32_t>(rows))))
         return kNlpNotUsable;
     Cob q;
@@ -266,6 +270,7 @@ int32_t znlpcob(NlpProblem* p) {
     q.d = fr.take(nt);
     q.act = reinterpret_cast<int32_t*>(fr.take(rows / 2 + 1));
     q.qpWork = fr.take(DualQp::doubles(static_cast<int32_t>(nt), static_cast<int32_t>(rows)));
+    q.linearRow = fr.take(n);
     q.rho = wzmis(p->opt.stepCap) || !(p->opt.stepCap > 0.0) ? 0.5 : p->opt.stepCap;
     const double rhoBegin = q.rho;
     copy(q.n, p->param.x, q.rhs);

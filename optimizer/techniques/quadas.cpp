@@ -1,5 +1,5 @@
 // QUADAS: the primal active-set method for a convex quadratic objective
-// under bounds and dense linear rows (Nocedal and Wright, Numerical
+// under bounds and linear rows (Nocedal and Wright, Numerical
 // Optimization, 2nd ed., 2006, algorithm 16.3; Gill, Murray and Wright,
 // Practical Optimization, 1981, sec. 5.3).  The Hessian H comes from the
 // Hessian slot once; the gradient at x is H x + c with c from the start
@@ -10,8 +10,9 @@
 // solution; a negative multiplier drops its constraint; otherwise the step
 // is taken as far as the first blocking constraint, which joins W.
 //
-// Reads: x (feasible), f, gradient, the Hessian slot, bounds, linRows
-// (dense, nLinCon x n; equalities first), linRhs.  Leaves: x, f,
+// Reads: x (feasible), f, gradient, the Hessian slot, bounds, the linear
+// rows (nLinCon, equalities first; dense, or through the row slot or
+// compressed, copied dense), linRhs.  Leaves: x, f,
 // gradient, hessian, xBase, gradBase, fPrev, direction, lastStep,
 // boundState, nActiveBounds, nActiveLin, activeChange, multipliers (when
 // the owner gave the array: one per working constraint), maxProjGrad (the
@@ -21,7 +22,7 @@
 // not positive definite on the working set's null space),
 // kNlpFinalFunction when the objective failed at the point the run is
 // at, kNlpFinalDerivative when its gradient or the Hessian did,
-// kNlpNotUsable without work space or for the sparse row form.
+// kNlpNotUsable without work space or without a way to read the rows.
 #include <cfloat>
 #include <cmath>
 
@@ -56,9 +57,10 @@ struct Qp {
     double* pvec;     // the step
     double* lambda;   // multipliers of W
     Active* w;        // the working set (at most n)
+    const double* rows = nullptr;  // the linear rows, dense (nLinCon x n)
     int32_t nw = 0;
 
-    const double* row(int32_t r) const { return p->con.linRows + static_cast<int64_t>(r) * n; }
+    const double* row(int32_t r) const { return rows + static_cast<int64_t>(r) * n; }
 
     // The coefficient of constraint a at parameter j (as a >= row).
     double coef(const Active& a, int32_t j) const {
@@ -204,14 +206,23 @@ bool move(Qp* q) {
 }  // namespace
 
 int32_t znlpqas(NlpProblem* p) {
-    if (p->shape.linRowsSparse != 0 || (p->shape.hasLinCon && p->con.linRows == nullptr)) return kNlpNotUsable;
+    if (p->shape.hasLinCon && !reads_linear_rows(p)) return kNlpNotUsable;
     Frame fr(p);
     const int32_t n = p->shape.nParams;
     const int64_t nn = n, m = 2 * nn;
     const int64_t activeDoubles = (nn * static_cast<int64_t>(sizeof(Active)) + 7) / 8;
-    if (!fr.reserve(nn * (nn + 1) / 2 + 2 * nn + m * m + m + nn + activeDoubles)) return kNlpNotUsable;
+    // Rows held in any other form than dense are read once into a dense copy.
+    const bool dense = p->con.linRows != nullptr && p->shape.linRowsSparse == 0;
+    const int64_t copied = p->shape.hasLinCon && !dense ? nn * p->shape.nLinCon : 0;
+    if (!fr.reserve(nn * (nn + 1) / 2 + 2 * nn + m * m + m + nn + activeDoubles + copied)) return kNlpNotUsable;
     Qp q{&fr, p, n, fr.take(nn * (nn + 1) / 2), fr.take(nn), fr.take(m * m), fr.take(m), fr.take(nn), fr.take(nn),
          reinterpret_cast<Active*>(fr.take(activeDoubles))};
+    q.rows = p->con.linRows;
+    if (copied > 0) {
+        double* own = fr.take(copied);
+        for (int32_t r = 0; r < p->shape.nLinCon; ++r) linear_row(p, r, own + static_cast<int64_t>(r) * n);
+        q.rows = own;
+    }
     if (!fr.hessian()) return fr.failure();
     fr.gather_hessian(q.h, true);
     // c = g(x0) - H x0.

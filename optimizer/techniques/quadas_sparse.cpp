@@ -20,7 +20,8 @@
 // other storages are refused),
 // bounds, linear rows through conRowFn, the sparse form's arrays (nullBasis
 // or conFactorFile, activeFactor, sparseWork of 4n, rowBuffer, activeList,
-// workList, multipliers, boundState, freeList, gradBase).  Leaves: x, f,
+// workList, multipliers, boundState, freeList, gradBase; a sparseWork
+// whose stated size is below 4n is refused).  Leaves: x, f,
 // gradient, xBase, fPrev, direction, lastStep, the active set, multipliers,
 // maxProjGrad (the largest element of L W), gconvMeasure (|W|^2 / 2, the
 // reduction the next step predicts), iteration and the counters.
@@ -29,7 +30,7 @@
 // bound leaves the factor singular, kNlpFinalFunction when the objective
 // failed at the point the run is at, kNlpFinalDerivative when its gradient
 // or the Hessian did, kNlpNotUsable without work space or the form's
-// arrays.
+// arrays (or with too small a sparseWork).
 #include <cfloat>
 #include <cmath>
 
@@ -128,7 +129,7 @@ struct SparseQp {
 // The form's arrays, and the Hessian in packed storage (the factor the
 // sparse form keeps is then a packed triangle).
 bool has_sparse_arrays(const NlpProblem* p) {
-    return p->opt.hessianStorage != 1 && p->opt.hessianStorage != 2 && p->active.sparseWork != nullptr && p->active.activeFactor != nullptr && p->active.activeList != nullptr &&
+    return p->opt.hessianStorage != 1 && p->opt.hessianStorage != 2 && znlp_sparse_work_fits(p) && p->active.activeFactor != nullptr && p->active.activeList != nullptr &&
            p->active.workList != nullptr && p->active.rowBuffer != nullptr && p->active.multipliers != nullptr &&
            p->work.gradBase != nullptr && (p->opt.conFactorFile != nullptr || p->active.nullBasis != nullptr) &&
            (!p->shape.hasLinCon || p->cb.conRowFn != nullptr) && p->active.boundState != nullptr && p->active.freeList != nullptr;

@@ -180,8 +180,7 @@ bool probe_axes(Simplex* s) {
 int32_t simplex_run(NlpProblem* p, bool probe) {
     // Linear rows: the constrained simplex keeps them (its linear models
     // of the rows are exact), the bounds with them.
-    if (p->shape.hasLinCon != 0 && p->shape.hasNlinCon == 0 && p->shape.linRowsSparse == 0 && p->con.linRows != nullptr)
-        return znlpcob(p);
+    if (p->shape.hasLinCon != 0 && p->shape.hasNlinCon == 0 && reads_linear_rows(p)) return znlpcob(p);
     if (refuses_general_constraints(p)) return kNlpNotUsable;
     Frame fr(p);
     const int32_t n = p->shape.nParams;

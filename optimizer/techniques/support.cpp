@@ -45,9 +45,9 @@ void record_change(NlpProblem* p, int32_t added, int32_t dropped) {
     p->active.activeChange = dropped != 0 ? -1 : added != 0 ? 1 : 0;
 }
 
-// Row k of the dense linear rows: the row slot lent to a caller without one.
-int32_t dense_row(NlpProblem* p, int32_t k, double* row) {
-    copy(p->shape.nParams, p->con.linRows + static_cast<int64_t>(k) * p->shape.nParams, row);
+// Row k of the stored linear rows: the row slot lent to a caller without one.
+int32_t stored_row_slot(NlpProblem* p, int32_t k, double* row) {
+    stored_row(p, k, row);
     return 0;
 }
 
@@ -88,7 +88,7 @@ void Frame::lend_active_set() {
         if (*field == nullptr) *field = lentInts_[slot].second = reinterpret_cast<int32_t*>(take(count / 2 + 1));
     };
     if (p->cb.conRowFn == nullptr) {
-        p->cb.conRowFn = dense_row;
+        p->cb.conRowFn = stored_row_slot;
         lentRow_ = true;
     }
     NlpActiveSet& a = p->active;
@@ -492,9 +492,31 @@ void typical_scale(const Frame& fr, double* out) {
     }
 }
 
-bool takes_linear_rows(const NlpProblem* p) {
-    return p->opt.conFactorForm != 2 && (p->cb.conRowFn != nullptr || (p->con.linRows != nullptr && p->shape.linRowsSparse == 0));
+bool stored_rows(const NlpProblem* p) {
+    return p->con.linRows != nullptr &&
+           (p->shape.linRowsSparse == 0 || (p->con.linColIndex != nullptr && p->con.linRowEnd != nullptr));
 }
+
+void stored_row(const NlpProblem* p, int32_t k, double* out) {
+    const int32_t n = p->shape.nParams;
+    if (p->shape.linRowsSparse == 0) {
+        copy(n, p->con.linRows + static_cast<int64_t>(k) * n, out);
+        return;
+    }
+    for (int32_t j = 0; j < n; ++j) out[j] = 0.0;
+    for (int32_t e = k == 0 ? 0 : p->con.linRowEnd[k - 1]; e < p->con.linRowEnd[k]; ++e) out[p->con.linColIndex[e]] = p->con.linRows[e];
+}
+
+bool reads_linear_rows(const NlpProblem* p) { return p->cb.conRowFn != nullptr || stored_rows(p); }
+
+void linear_row(NlpProblem* p, int32_t k, double* out) {
+    if (p->cb.conRowFn != nullptr)
+        p->cb.conRowFn(p, k, out);
+    else
+        stored_row(p, k, out);
+}
+
+bool takes_linear_rows(const NlpProblem* p) { return p->opt.conFactorForm != 2 && reads_linear_rows(p); }
 
 bool refuses_general_constraints(const NlpProblem* p) {
     if (p->shape.hasNlinCon == 0 && (p->shape.hasLinCon == 0 || takes_linear_rows(p))) return false;
@@ -681,17 +703,24 @@ int32_t znlpstl(NlpProblem* p, int32_t mode, int32_t flag, const double* base, c
     }
     // Inequality rows a x >= b that are not active (equalities and active
     // rows stay met along any step of the reduced space); a row comes from
-    // the dense store, or through the row slot for any other storage.
-    if (p->shape.hasLinCon && (p->cb.conRowFn != nullptr || (p->con.linRows != nullptr && p->shape.linRowsSparse == 0))) {
+    // the dense store, or through the row slot (or from the compressed
+    // store) into the row buffer, ours when the owner gave none.
+    if (p->shape.hasLinCon && velix::detail::reads_linear_rows(p)) {
+        std::vector<double> own;
+        double* buffer = p->active.rowBuffer;
+        if (buffer == nullptr) {
+            own.resize(static_cast<size_t>(n));
+            buffer = own.data();
+        }
         for (int32_t r = p->shape.nLinEq; r < p->shape.nLinCon; ++r) {
             bool active = false;
             for (int32_t k = 0; p->active.activeList != nullptr && k < p->active.nActiveLin + p->active.nDepLin && !active; ++k)
                 active = p->active.activeList[k] == r;
             if (active) continue;
             const double* a = p->con.linRows + static_cast<int64_t>(r) * n;
-            if (p->cb.conRowFn != nullptr && (p->con.linRows == nullptr || p->shape.linRowsSparse != 0)) {
-                p->cb.conRowFn(p, r, p->active.rowBuffer);
-                a = p->active.rowBuffer;
+            if (p->con.linRows == nullptr || p->shape.linRowsSparse != 0) {
+                velix::detail::linear_row(p, r, buffer);
+                a = buffer;
             }
             const double ad = velix::detail::dot(n, a, d);
             if (ad >= 0.0) continue;

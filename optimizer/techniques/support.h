@@ -159,6 +159,17 @@ void typical_scale(const Frame& fr, double* out);
 bool refuses_general_constraints(const NlpProblem* p);
 // The frame can keep the problem's linear rows on the core's active set.
 bool takes_linear_rows(const NlpProblem* p);
+// The linear rows are stored with the problem: dense (nLinCon x n), or
+// compressed (linRowsSparse: the nonzeros of row k at linRowEnd[k-1] ..
+// linRowEnd[k]-1, 0 for k = 0, their columns in linColIndex).
+bool stored_rows(const NlpProblem* p);
+// Row k (n doubles) from that storage into out.
+void stored_row(const NlpProblem* p, int32_t k, double* out);
+// The linear rows can be read: through the row slot, or from the storage.
+bool reads_linear_rows(const NlpProblem* p);
+// Row k into out: through the row slot when the problem has one, else
+// from the storage.
+void linear_row(NlpProblem* p, int32_t k, double* out);
 
 // Column j (m doubles) of the least-squares Jacobian store into out.
 void read_column(NlpProblem* p, int32_t j, double* out);

@@ -86,7 +86,10 @@ bool estimation_workspace(NlpProblem* nlp, HostAllocator* pool) {
     nlp->active.activeFactor = general ? c.doubles(n * n) : nullptr;
     nlp->active.reducedHessian = general ? c.doubles(packed) : nullptr;
     nlp->active.columnBuffer = c.doubles(n);
-    nlp->active.sparseWork = c.doubles(n + rows);
+    // The sparse form's four vectors U, V, W and G (the multipliers read
+    // the rows' coefficients in V).
+    nlp->active.sparseWorkDoubles = std::max(4 * n, n + rows);
+    nlp->active.sparseWork = c.doubles(nlp->active.sparseWorkDoubles);
     nlp->active.pivotOrder = c.ints(n);
     nlp->fd.indexList = c.ints(n);
     nlp->active.boundState = c.ints(n);

@@ -5,7 +5,9 @@
 // the displaced points inside; the Jacobian of a function vector with its
 // gradient and cross products; the interval estimation and the protected
 // quotient; the derivative checks find a wrong gradient component and pass
-// a correct one.
+// a correct one; behind a claim, differences whose truncation hid the
+// gradient are corrected and their intervals refined, so that a run on them
+// claims only the minimum.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -18,7 +20,9 @@
 #include "host/fields.h"
 #include "optimizer/core/finite_differences.h"
 #include "optimizer/core/pending.h"
+#include "optimizer/optimizer.h"
 #include "tests/optimizer/core/nlp_fixture.h"
+#include "tests/optimizer/techniques/technique_fixture.h"
 
 namespace {
 
@@ -330,6 +334,90 @@ TEST_F(Fd, GradientCheckFindsAWrongComponentAndPassesACorrectOne) {
     const double wrong = std::fabs(table["rows"][2][1].number());
     for (int j = 0; j < 2; ++j) EXPECT_LT(std::fabs(table["rows"][j][1].number()), 1e-3 * wrong) << j;
     EXPECT_TRUE(item("SymDifRO").is_object());
+}
+
+// Meyer's function with its gradient from differences (the units digit of
+// derivDigits: 1 forward, 2 central, the differences over the interval
+// arrays the owner gives).
+struct DifferencedMeyer {
+    explicit DifferencedMeyer(int32_t technique, int32_t digit) : t(meyer(), technique, true) {
+        t.p.fd.fdForward = forward.data();
+        t.p.fd.fdCentral = central.data();
+        t.p.opt.derivDigits = digit;
+        t.p.cb.gradientFn = digit == 1 ? znlpfig : znlpfg2;
+    }
+    TechniqueProblem t;
+    std::vector<double> forward = std::vector<double>(3), central = std::vector<double>(3);
+};
+
+// Where runs on central differences stopped, 0.1 % above the minimum, the
+// differences over the default interval hold two elements of the gradient
+// near 0: the check of a claim finds their truncation, puts the analytic
+// gradient in their place and refines the intervals, over which the
+// differences are then right and a second look finds nothing to correct.
+// Where the differences are right to their rounding (the smooth function
+// here) nothing is corrected.
+TEST_F(Fd, TruncationBehindAClaimIsCorrectedAndTheIntervalsRefined) {
+    DifferencedMeyer m(kTechLevmar, 2);
+    TechniqueProblem& t = m.t;
+    t.x = {0.00562976181106, 6178.36219373, 345.123205353};
+    ASSERT_EQ(t.p.cb.objectiveFn(&t.p), 0);
+    ASSERT_EQ(znlpfg2(&t.p), 0);
+    double g[3];
+    t.gradient_value(t.x.data(), g);
+    const double f = t.p.iter.f;
+    const std::vector<double> central = t.grad;
+    for (int32_t j : {1, 2}) EXPECT_GT(std::fabs(t.grad[j] - g[j]), 0.5 * std::fabs(g[j])) << "plain differences, " << j;
+    ASSERT_EQ(znlp_refine_fd_gradient(&t.p), 1);
+    for (int32_t j = 0; j < 3; ++j) EXPECT_NEAR(t.grad[j], g[j], 1e-4 * std::fabs(g[j])) << "corrected, " << j;
+    EXPECT_EQ(t.p.iter.f, f);
+    ASSERT_EQ(znlpfg2(&t.p), 0);
+    for (int32_t j = 0; j < 3; ++j) EXPECT_NEAR(t.grad[j], g[j], 1e-3 * std::fabs(g[j])) << "refined intervals, " << j;
+    EXPECT_EQ(znlp_refine_fd_gradient(&t.p), 0);
+
+    // Forward differences refined there, then turned central (as near a
+    // solution): the central ones keep the intervals they had.
+    DifferencedMeyer forward(kTechLevmar, 1);
+    forward.t.x = t.x;
+    ASSERT_EQ(forward.t.p.cb.objectiveFn(&forward.t.p), 0);
+    ASSERT_EQ(znlpfig(&forward.t.p), 0);
+    ASSERT_EQ(znlp_refine_fd_gradient(&forward.t.p), 1);
+    forward.t.p.opt.derivDigits = 2;
+    ASSERT_EQ(znlpfg2(&forward.t.p), 0);
+    EXPECT_EQ(forward.t.grad, central);
+
+    this->t.p.opt.derivDigits = 2;
+    ASSERT_EQ(znlpfg2(&this->t.p), 0);
+    const std::vector<double> plain = this->t.grad;
+    EXPECT_EQ(znlp_refine_fd_gradient(&this->t.p), 0);
+    EXPECT_EQ(this->t.grad, plain);
+    expect_block_kept("nothing to correct");
+}
+
+// Through the driver, forward and central: a run that claims a solution
+// (a criterion, or its own stop that the solution test accepts) claims the
+// minimum; LEVMAR's and DBLDOG's claims on central differences, which
+// stood 0.1 % above it, are refused and the runs go on to it, and the
+// check of NMSIMP's claim at the minimum, which takes differences itself,
+// confirms it over refined intervals.
+TEST_F(Fd, AClaimOnDifferencedGradientsIsTheMinimum) {
+    for (int32_t digit : {2, 1}) {
+        for (int32_t technique : {kTechLevmar, kTechDbldog, kTechQuanew, kTechDualQuanew, kTechHyquan, kTechNmsimp}) {
+            DifferencedMeyer m(technique, digit);
+            m.t.p.opt.maxIter = 20000;
+            m.t.p.opt.maxFunc = 100000;
+            const int32_t status = run_driver(&m.t);
+            SCOPED_TRACE("digit " + std::to_string(digit) + " technique " + std::to_string(technique) + " status " +
+                         std::to_string(status));
+            const double fMin = meyer().fMin;
+            if (nlp_solution_reached(&m.t.p, status)) {
+                EXPECT_NEAR(m.t.p.iter.f, fMin, 1e-6 * fMin);
+            }
+            if (digit == 2 && (technique == kTechLevmar || technique == kTechDbldog || technique == kTechNmsimp)) {
+                EXPECT_TRUE(nlp_status_converged(status));
+            }
+        }
+    }
 }
 
 }  // namespace

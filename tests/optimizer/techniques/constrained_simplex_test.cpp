@@ -1,5 +1,9 @@
 // NMSIMP with nonlinear constraints: the constrained simplex method on the
-// Hock-Schittkowski problems, to the radius ABSXCONV asks for.
+// Hock-Schittkowski problems, to the radius ABSXCONV asks for; the simplex
+// techniques keep linear rows held compressed as they keep dense ones.
+#include <memory>
+
+#include "tests/optimizer/core/constraint_fixture.h"
 #include "tests/optimizer/techniques/technique_fixture.h"
 
 namespace {
@@ -23,6 +27,39 @@ TEST_F(ConstrainedSimplex, SolvesTheNonlinearlyConstrainedProblems) {
             for (size_t j = 0; j < s.xStar.size(); ++j) EXPECT_NEAR(t.x[j], s.xStar[j], xTol) << s.name << " " << j;
             EXPECT_LE(t.p.iter.maxConViolation, tol) << s.name;
             EXPECT_EQ(t.infeasible, 0) << s.name;
+        }
+    }
+}
+
+// HS44 from its standard start, its six inequality rows held compressed,
+// ends where it ends with them dense (f and x alike), through the driver
+// with the owner's row slot and run directly without one: the simplex
+// techniques at the optimum (0, 3, 0, 4), f = -15, QUANEW at the vertex
+// (3, 0, 4, 0), f = -13; every tested point inside the rows.
+TEST_F(ConstrainedSimplex, CompressedRowsAreKeptAsDenseOnes) {
+    const Standard* hs44 = nullptr;
+    for (const Standard& s : hs_linear_problems())
+        if (s.name == "HS44") hs44 = &s;
+    ASSERT_NE(hs44, nullptr);
+    for (int32_t technique : {kTechNmsimp, kTechNmsim2, kTechQuanew}) {
+        for (bool driver : {true, false}) {
+            SCOPED_TRACE("technique " + std::to_string(technique) + (driver ? " through the driver" : " directly"));
+            std::vector<double> end[2];
+            for (bool compressed : {false, true}) {
+                TechniqueProblem t(*hs44, technique, false);
+                std::unique_ptr<ActiveSetArrays> arrays(driver ? new ActiveSetArrays(&t.p) : nullptr);
+                std::unique_ptr<CompressedRows> rows(compressed ? new CompressedRows(&t) : nullptr);
+                if (compressed) t.p.cb.conRowFn = driver ? CompressedRows::row_slot : nullptr;
+                const int32_t status = driver ? run_driver(&t) : run_direct(&t);
+                EXPECT_TRUE(nlp_status_converged(status)) << status;
+                EXPECT_EQ(t.infeasible, 0);
+                end[compressed] = t.x;
+                end[compressed].push_back(t.p.iter.f);
+            }
+            for (size_t j = 0; j < end[0].size(); ++j) EXPECT_NEAR(end[1][j], end[0][j], 1e-12) << j;
+            if (technique != kTechQuanew) {
+                EXPECT_NEAR(end[1].back(), hs44->fMin, 1e-6 * (1 + std::fabs(hs44->fMin)));
+            }
         }
     }
 }

@@ -123,6 +123,15 @@ TEST_F(Quadas, SolvesAnEqualityConstrainedQuadraticExactly) {
     EXPECT_NEAR(t.p.iter.f, 0.0, 1e-20);
 }
 
+// Rows held compressed (and no row slot) are the same rows.
+TEST_F(Quadas, TakesCompressedRows) {
+    TechniqueProblem t(problem("NW16.4"), kTechQuadas, false);
+    CompressedRows compressed(&t);
+    EXPECT_GE(run(&t, exact_hessian<kNw164>), kNlpAbsConv);
+    EXPECT_NEAR(t.x[0], 1.4, 1e-12);
+    EXPECT_NEAR(t.x[1], 1.7, 1e-12);
+}
+
 // The Hessian from differences of the gradient, as without a Hessian slot.
 TEST_F(Quadas, SolvesTheLinearProblems) {
     for (const Standard& s : linear_problems()) EXPECT_TRUE(minimises(kTechQuadas, s, false));
@@ -162,6 +171,24 @@ TEST_F(Quadas, SparseFormTakesTheDenseFormsIterates) {
             for (size_t i = 0; i < path[2].size(); ++i) EXPECT_NEAR(path[form][i], path[2][i], 1e-10) << c.s.name << " " << i;
             for (size_t j = 0; j < x[2].size(); ++j) EXPECT_NEAR(x[form][j], x[2][j], 1e-10) << c.s.name << " " << j;
         }
+    }
+}
+
+// The first form's four work vectors (4n doubles) do not fit in an area
+// of n + rows: the technique and the driver's start phase with the sparse
+// form refuse it and write nothing past it.
+TEST_F(Quadas, SparseFormRefusesTooSmallAWorkArea) {
+    const double guard = -7.25;
+    for (bool driver : {false, true}) {
+        TechniqueProblem t(problem("HS35"), kTechQuadas, false);
+        ActiveSetArrays arrays(&t.p);
+        t.p.opt.techVariant = 1;
+        t.p.opt.conFactorForm = 2;
+        const int64_t given = t.p.shape.nParams + t.p.shape.nLinCon;
+        std::fill(arrays.sparse.begin(), arrays.sparse.end(), guard);
+        t.p.active.sparseWorkDoubles = given;
+        EXPECT_EQ(driver ? run_driver(&t) : run(&t, exact_hessian<kHs35>), kNlpNotUsable) << driver;
+        for (size_t i = static_cast<size_t>(given); i < arrays.sparse.size(); ++i) ASSERT_EQ(arrays.sparse[i], guard) << driver << " " << i;
     }
 }
 

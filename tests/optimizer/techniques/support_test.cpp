@@ -53,6 +53,16 @@ TEST_F(Support, RatioTestStopsAtTheNearestBoundOrRow) {
     EXPECT_EQ(znlpstl(&t.p, 1, 0, base, across, &blocking), 0);
     EXPECT_DOUBLE_EQ(t.p.iter.stepBound, 0.05);
     EXPECT_EQ(blocking, 4);
+    // The same row held compressed, without a row slot.
+    std::vector<int32_t> columns = {0, 1}, ends = {2};
+    std::vector<double> buffer(2);
+    t.p.shape.linRowsSparse = 1;
+    t.p.con.linColIndex = columns.data();
+    t.p.con.linRowEnd = ends.data();
+    t.p.active.rowBuffer = buffer.data();
+    EXPECT_EQ(znlpstl(&t.p, 1, 0, base, across, &blocking), 0);
+    EXPECT_DOUBLE_EQ(t.p.iter.stepBound, 0.05);
+    EXPECT_EQ(blocking, 4);
     // At the lower bound no step outward is possible.
     const double atBound[] = {0.0, 0.0};
     t.p.shape.hasLinCon = 0;

@@ -73,6 +73,22 @@ void freudenstein_j(const double* x, double* j) {
     std::copy(v, v + 4, j);
 }
 
+// Meyer's thermistor problem: residuals x1 exp(x2 / (t_i + x3)) - y_i at
+// t_i = 45 + 5 i.  Steep and badly scaled, with a minimum of 87.9458551718.
+const double kMeyerY[] = {34780, 28610, 23650, 19630, 16370, 13720, 11540, 9744,
+                          8261,  7030,  6005,  5147,  4427,  3820,  3307,  2872};
+void meyer_r(const double* x, double* r) {
+    for (int32_t i = 0; i < 16; ++i) r[i] = x[0] * std::exp(x[1] / (50.0 + 5 * i + x[2])) - kMeyerY[i];
+}
+void meyer_j(const double* x, double* j) {
+    for (int32_t i = 0; i < 16; ++i) {
+        const double t = 50.0 + 5 * i + x[2], e = std::exp(x[1] / t);
+        j[3 * i] = e;
+        j[3 * i + 1] = x[0] * e / t;
+        j[3 * i + 2] = -x[0] * e * x[1] / (t * t);
+    }
+}
+
 int32_t cross_product(NlpProblem* p) {
     TechniqueProblem* t = TechniqueProblem::of(p);
     const int32_t n = p->shape.nParams, m = t->problem.m;
@@ -92,9 +108,11 @@ void record(NlpProblem* p) {
     t->path.push_back(p->iter.f);
     for (int32_t j = 0; p->shape.hasBounds && j < p->shape.nParams; ++j)
         if (p->param.x[j] < p->param.lower[j] - 1e-12 || p->param.x[j] > p->param.upper[j] + 1e-12) t->infeasible += 1;
+    // The problem's own dense rows: the block may hold them compressed.
+    const std::vector<double>& rows = t->problem.rows;
     for (int32_t r = 0; r < p->shape.nLinCon; ++r) {
         double s = -p->con.linRhs[r];
-        for (int32_t j = 0; j < p->shape.nParams; ++j) s += p->con.linRows[r * p->shape.nParams + j] * p->param.x[j];
+        for (int32_t j = 0; j < p->shape.nParams; ++j) s += rows[r * p->shape.nParams + j] * p->param.x[j];
         if (r < p->shape.nLinEq ? std::fabs(s) > 1e-10 : s < -1e-10) t->infeasible += 1;
     }
 }
@@ -280,6 +298,11 @@ const Standard& bounded_rosenbrock() {
     return s;
 }
 
+const Standard& meyer() {
+    static const Standard s{"Meyer", {0.02, 4000, 250}, 16, meyer_r, meyer_j, -1, {}, {}, nullptr, nullptr, 87.9458551718};
+    return s;
+}
+
 const Standard& ellipse() {
     static const Standard s{"Ellipse", {1.0, 1.0}, 2, [](const double* x, double* r) { r[0] = x[0], r[1] = 10 * x[1]; },
                             [](const double*, double* j) { j[0] = 1, j[1] = 0, j[2] = 0, j[3] = 10; }, -1, {}, {}};
@@ -445,6 +468,35 @@ TechniqueProblem::TechniqueProblem(const Standard& s, int32_t technique, bool cr
     znlp_default_options(&p);
     p.cb.updateFn = p.opt.update == kUpdateDfp ? znlpdfp : znlpbfg;
     p.cb.lineSearchFn = znlp_line_search(p.opt.lineSearch);
+}
+
+CompressedRows::CompressedRows(TechniqueProblem* t) {
+    const size_t n = t->x.size();
+    const std::vector<double>& rows = t->problem.rows;
+    for (size_t r = 0; r < t->problem.rhs.size(); ++r) {
+        for (size_t j = 0; j < n; ++j)
+            if (rows[r * n + j] != 0.0) {
+                values.push_back(rows[r * n + j]);
+                columns.push_back(static_cast<int32_t>(j));
+            }
+        ends.push_back(static_cast<int32_t>(values.size()));
+    }
+    t->p.shape.linRowsSparse = 1;
+    t->p.con.linRows = values.data();
+    t->p.con.linColIndex = columns.data();
+    t->p.con.linRowEnd = ends.data();
+}
+
+int32_t CompressedRows::row_slot(NlpProblem* p, int32_t k, double* out) {
+    const int32_t n = p->shape.nParams;
+    if (k >= p->shape.nLinCon) {
+        std::copy(p->con.conJacobian + static_cast<size_t>(k - p->shape.nLinCon) * n,
+                  p->con.conJacobian + static_cast<size_t>(k - p->shape.nLinCon + 1) * n, out);
+        return 0;
+    }
+    std::fill(out, out + n, 0.0);
+    for (int32_t e = k == 0 ? 0 : p->con.linRowEnd[k - 1]; e < p->con.linRowEnd[k]; ++e) out[p->con.linColIndex[e]] = p->con.linRows[e];
+    return 0;
 }
 
 int32_t run_driver(TechniqueProblem* t) {

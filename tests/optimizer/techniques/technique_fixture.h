@@ -41,6 +41,10 @@ struct Standard {
 // Rosenbrock with x1 <= 0.5: the minimum (0.5, 0.25), f 0.25, on the bound.
 const Standard& bounded_rosenbrock();
 
+// Meyer's function (More, Garbow and Hillstrom's problem 10) from its
+// standard start (0.02, 4000, 250): f* = 87.9458551718.
+const Standard& meyer();
+
 // x^2 + 100 y^2 as the residuals (x, 10 y), from (1, 1): its cross product
 // is its Hessian, so a Newton model of it is exact.
 const Standard& ellipse();
@@ -86,6 +90,17 @@ struct TechniqueProblem : TestProblem {
     std::vector<double> work;  // residuals and Jacobian
     std::vector<double> functions, column;  // the store's function values and a column
     std::vector<double> conValues, conJacobian, lagrangeGradient;
+};
+
+// The problem's dense rows held compressed in its block, as a library
+// user may give them: the nonzeros by rows, their columns and the row
+// ends.  row_slot serves a row from them (as the procedure's row slot
+// does, nonlinear constraints' rows from their Jacobian).
+struct CompressedRows {
+    explicit CompressedRows(TechniqueProblem* t);
+    static int32_t row_slot(NlpProblem* p, int32_t k, double* out);
+    std::vector<double> values;
+    std::vector<int32_t> columns, ends;
 };
 
 // Runs the start phase and the technique through the driver; the status.

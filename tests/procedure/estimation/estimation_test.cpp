@@ -14,6 +14,8 @@
 #include "platform/memory.h"
 #include "velix/codes.h"
 #include "tests/support/json_reader.h"
+#include "tests/support/session_fixture.h"
+#include "optimizer/optimizer.h"
 
 namespace velix::testing {
 namespace {
@@ -316,6 +318,67 @@ TEST(Estimation, JacobianModeFollowsTheRequestAndTheShareOfNonzeros) {
     EXPECT_EQ(estimation_jacobian_mode(&ctx, &nlp), 3);
     ctx.methods.methodStage = kMethodNone;
     EXPECT_EQ(estimation_jacobian_mode(&ctx, &nlp), -1);
+}
+
+}  // namespace
+}  // namespace velix::testing
+
+namespace velix::testing {
+namespace {
+
+// f = |x - 2|^2 (n = 3) with its gradient and Hessian 2 I, packed.
+int32_t bowl_f(NlpProblem* p) {
+    p->run.nFun += 1;
+    p->iter.f = 0.0;
+    for (int32_t j = 0; j < 3; ++j) p->iter.f += (p->param.x[j] - 2.0) * (p->param.x[j] - 2.0);
+    return 0;
+}
+int32_t bowl_g(NlpProblem* p) {
+    for (int32_t j = 0; j < 3; ++j) p->work.gradient[j] = 2.0 * (p->param.x[j] - 2.0);
+    return 0;
+}
+int32_t bowl_h(NlpProblem* p) {
+    const double h[] = {2, 0, 2, 0, 0, 2};
+    std::copy(h, h + 6, p->hess.hessian);
+    return 0;
+}
+
+// The estimation's work space holds what the sparse form of the active set
+// and QUADAS's first form keep in it (four vectors of n, more than n plus
+// the rows): on it the form minimises f under x1 + x2 + x3 <= 3 from 0
+// through the driver and ends at (1, 1, 1).
+struct WorkSpace : velix::test::SessionStep {};
+
+TEST_F(WorkSpace, HoldsTheSparseActiveSetForm) {
+    NlpProblem nlp;
+    nlp.shape.nParams = 3;
+    nlp.shape.packedLen = 6;
+    nlp.shape.nLinCon = 1;
+    nlp.shape.hasLinCon = 1;
+    HostAllocator* pool = xmpoolc(1 << 16, 1024, 4096);
+    ASSERT_TRUE(estimation_workspace(&nlp, pool));
+    std::vector<double> x(3, 0.0), row{-1, -1, -1}, rhs{-3};
+    nlp.param.x = x.data();
+    nlp.con.linRows = row.data();
+    nlp.con.linRhs = rhs.data();
+    nlp.cb.objectiveFn = bowl_f;
+    nlp.cb.gradientFn = bowl_g;
+    nlp.cb.hessianFn = bowl_h;
+    nlp.cb.conRowFn = cosaget;
+    nlp.cb.terminationFn = znlptrm;
+    nlp.opt.technique = kTechQuadas;
+    nlp.opt.techVariant = 1;
+    nlp.opt.conFactorForm = 2;
+    nlp.opt.feasTol = nlp.opt.linDepTol = nlp.opt.singularTol = 1e-8;
+    nlp.opt.maxIter = nlp.opt.maxFunc = 100;
+    nlp.opt.maxTime = DBL_MAX;
+    nlp.opt.absConv = -DBL_MAX;
+    nlp.opt.perturbSize = host_missing_value();
+    ASSERT_EQ(znlpdrv(&nlp, 1, 0, 0, 0), 0);
+    const int32_t status = znlpdrv(&nlp, 2, 0, 0, 0);
+    EXPECT_TRUE(nlp_status_converged(status)) << status;
+    for (int32_t j = 0; j < 3; ++j) EXPECT_NEAR(x[j], 1.0, 1e-10) << j;
+    xmpoold(pool);
 }
 
 }  // namespace
