@@ -46,7 +46,7 @@ namespace {
 
 // A continued fraction a1/(b1 + a2/(b2 + ...)) by the forward three-term
 // recurrence A(n) = b(n) A(n-1) + a(n) A(n-2) (the same for B), with every
-// term rescaled by a power of two whenever the numerator leaves
+// term rescaled by a power of two whenever the larger of A and B leaves
 // [sqrt(DBL_MIN), sqrt(DBL_MAX)].  terms(n, &a, &b) gives the n-th
 // partial numerator and denominator.  Converged when two successive
 // convergents differ by less than tol times the current one; false after
@@ -63,10 +63,14 @@ bool rescaled_fraction(Terms terms, int maxSteps, double tol, double* value) {
         double bNew = bn * bCur + an * bPrev;
         aPrev = aCur; aCur = aNew;
         bPrev = bCur; bCur = bNew;
-        double mag = std::fabs(aCur);
+        // The larger of numerator and denominator decides: for x beyond
+        // about 1e154 the value A/B is below sqrt(DBL_MIN), and rescaling
+        // by A alone would push B out of range (the upper tail of x =
+        // 5e299 failed).  Powers of two leave the convergents unchanged.
+        double mag = std::fmax(std::fabs(aCur), std::fabs(bCur));
         if (mag != 0.0 && (mag < kSqrtDblMin || mag > kSqrtDblMax)) {
             int e = 0;
-            std::frexp(aCur, &e);
+            std::frexp(mag, &e);
             aCur = std::ldexp(aCur, -e); aPrev = std::ldexp(aPrev, -e);
             bCur = std::ldexp(bCur, -e); bPrev = std::ldexp(bPrev, -e);
         }
@@ -211,8 +215,8 @@ double velix::detail::log1pmx(double t) {
     return -u * t + 2.0 * u * u2 * sum;
 }
 
-double velix::detail::log_gamma_density(double x, double a) {
-    if (a >= 10.0 && std::fabs(x / a - 1.0) <= 0.3) {
+double velix::detail::log_gamma_density(double x, double a, double stirlingBand) {
+    if (a >= 10.0 && std::fabs(x / a - 1.0) <= stirlingBand) {
         const double t = (x - a) / a;
         return (a - 1.0) * log1pmx(t) - t - 0.5 * std::log(a) - zlgbern(a) - kLogSqrt2Pi;
     }
@@ -231,6 +235,10 @@ double zlgbern(double x) {
 double zlgamma(double x) {
     if (!(x > 0.0)) return -99.0;
     if (std::fabs(x - 1.0) < kMachEps || std::fabs(x - 2.0) < kMachEps) return 0.0;
+    // log Gamma(x) = log Gamma(1 + x) - log x = -gamma x - log x: the first
+    // term is below the rounding of the second here, where the factor 1/x
+    // of the reduction below would overflow.
+    if (x < 1e-300) return -std::log(x);
     if (x >= 15.0) return (x - 0.5) * std::log(x) - x + kLogSqrt2Pi + zlgbern(x);
     double factor = 1.0;
     double arg = x;

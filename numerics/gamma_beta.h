@@ -36,13 +36,15 @@ int32_t gamma_term_limit(int32_t base, double a);
 double log1pmx(double t);
 
 // log of the gamma density x^(a-1) e^(-x) / Gamma(a) (in: x > 0, a > 0).
-// For a >= 10 within 0.3 of x/a = 1 by the Stirling form
+// For a >= 10 within stirlingBand of x/a = 1 by the Stirling form
 // (a-1) log(x/a) - 0.5 log a + a - x - zlgbern(a) - log sqrt(2 pi), whose
 // two large parts (a-1) log(x/a) and a - x are taken together as
 // (a-1) log1pmx(t) - t, t = (x-a)/a: summed apart they leave a rounding of
 // about a eps (4.9e-12 in log P at a = x = 1e5).  Otherwise
-// (a-1) log x - x - log Gamma(a).
-double log_gamma_density(double x, double a);
+// (a-1) log x - x - log Gamma(a), which leaves about a eps too: the
+// incomplete gamma functions keep the band 0.3, callers that want the
+// Stirling form for every x pass an infinite band.
+double log_gamma_density(double x, double a, double stirlingBand = 0.3);
 
 // Polynomial of degree n-1 by Horner's rule (in: c[n], highest power first).
 inline double horner(const double* c, int n, double t) {
