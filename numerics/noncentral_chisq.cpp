@@ -588,6 +588,24 @@ int32_t zintcnc(NoncentralLogRecord* rec) {
     return 0;
 }
 
+namespace {
+
+// The central case of the log routines: both log tails and the log density
+// by the log incomplete gamma function at (x/2, df/2).
+int32_t central_logs(NoncentralLogRecord* rec) {
+    LogGammaWork g;
+    g.x = 0.5 * rec->x;
+    g.a = 0.5 * rec->df;
+    g.tolerance = rec->tolerance;
+    if (zloggam(&g) != 0) return 1;
+    rec->logLower = g.logP;
+    rec->logUpper = g.logQ;
+    rec->logDensity = g.logDensity - kLog2;
+    return 0;
+}
+
+}  // namespace
+
 // Steps: refuse bad input; x = 0 and nc = 0 directly (the latter by the
 // log incomplete gamma); otherwise the series of zplbcnc, whose smaller
 // tail is already a logarithm.
@@ -599,17 +617,7 @@ int32_t zsercnc(NoncentralLogRecord* rec) {
         rec->logUpper = 0.0;
         return 0;
     }
-    if (nc == 0.0) {
-        LogGammaWork g;
-        g.x = 0.5 * x;
-        g.a = 0.5 * df;
-        g.tolerance = rec->tolerance;
-        if (zloggam(&g) != 0) return 1;
-        rec->logLower = g.logP;
-        rec->logUpper = g.logQ;
-        rec->logDensity = g.logDensity - kLog2;
-        return 0;
-    }
+    if (nc == 0.0) return central_logs(rec);
     Tails t;
     const int32_t st = series_tails(0.5 * x, 0.5 * df, 0.5 * nc, std::fmax(rec->tolerance, kMachEps), &t);
     if (st != 0) return st;
@@ -626,17 +634,7 @@ int32_t zlogcnc(NoncentralLogRecord* rec) {
     const double x = rec->x, df = rec->df, nc = rec->nc;
     if (!(x > 0.0) || !(df >= 1e-8) || !(nc >= 0.0)) return 1;
     rec->tolerance = std::fmax(rec->tolerance, 5.0 * kMachEps);
-    if (nc == 0.0) {
-        LogGammaWork g;
-        g.x = 0.5 * x;
-        g.a = 0.5 * df;
-        g.tolerance = rec->tolerance;
-        if (zloggam(&g) != 0) return 1;
-        rec->logLower = g.logP;
-        rec->logUpper = g.logQ;
-        rec->logDensity = g.logDensity - kLog2;
-        return 0;
-    }
+    if (nc == 0.0) return central_logs(rec);
     double s = df + nc;
     double h = (1.0 + nc / s) * 0.2222222222222222 / s;
     // The Wilson-Hilferty cube-root deviate of x: two standard deviations
