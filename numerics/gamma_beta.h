@@ -57,7 +57,7 @@ inline double horner(const double* c, int n, double t) {
 // x * 1/(x+1-a- 1(1-a)/(x+3-a- 2(2-a)/(x+5-a- ...))), so that
 // Q(a, x) = x^(a-1) e^(-x) / Gamma(a) * fraction; forward recurrence with
 // power-of-two rescaling (in: x, a, relative tolerance; out: *fraction).
-// False after 400 steps.
+// False after gamma_term_limit(400, a) steps.
 bool gamma_upper_fraction(double x, double a, double tol, double* fraction);
 
 // The upper incomplete gamma fraction in powers of 1/x (A&S 6.5.31 before

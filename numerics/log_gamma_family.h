@@ -38,11 +38,12 @@ int32_t zloggam(LogGammaWork* w);
 int32_t zbsgam(LogGammaWork* w);
 
 // The lower series alone: log P and log Q (in-out: w).  Result 0, or 1
-// after 920 terms.
+// after gamma_term_limit(920, a) terms.
 int32_t zsergam(LogGammaWork* w);
 
 // Legendre's continued fraction for the upper tail in logs, with
-// rescaling (in-out: w).  Result 0, or 1 after 400 steps.
+// rescaling (in-out: w).  Result 0, or 1 after gamma_term_limit(400, a)
+// steps.
 int32_t zcnf2gm(LogGammaWork* w);
 
 // The upper tail by the continued fraction in powers of 1/x, with
