@@ -249,9 +249,11 @@ double zmchol(int32_t n, int32_t* perm, double tol1, double tol2, double* a, dou
             const double ajj = a[pk_lower(j, j)];
             if (ajj > 0.0) {
                 double m = INFINITY;
+                // aij (aij / ajj) rather than aij^2 / ajj: the square alone
+                // leaves the doubles for a matrix scaled by 1e160 or 1e-170.
                 for (int32_t i = j + 1; i < n; ++i) {
                     const double aij = a[pk_lower(i, j)];
-                    m = std::min(m, a[pk_lower(i, i)] - aij * aij / ajj);
+                    m = std::min(m, a[pk_lower(i, i)] - aij * (aij / ajj));
                 }
                 phase_one = m >= delta_min;
             } else {
@@ -289,7 +291,10 @@ double zmchol(int32_t n, int32_t* perm, double tol1, double tol2, double* a, dou
         double& p = a[pk_lower(n - 2, n - 2)];
         double& q = a[pk_lower(n - 1, n - 1)];
         double& s = a[pk_lower(n - 1, n - 2)];
-        const double r = std::sqrt((p - q) * (p - q) + 4.0 * s * s);
+        // The spread of the two eigenvalues by hypot: its squares would
+        // overflow for elements of 1e160 (an infinite shift) and underflow
+        // for 1e-170 (a spread of 0, too small a shift and a NaN factor).
+        const double r = std::hypot(p - q, 2.0 * s);
         const double lo = (p + q - r) * 0.5;
         const double hi = (p + q + r) * 0.5;
         const double c = tol2 * std::max((hi - lo) / (1.0 - tol2), gamma) - lo;

@@ -13,6 +13,7 @@
 #include <cmath>
 
 #include "numerics/gamma_beta.h"
+#include "numerics/log_gamma_family.h"
 #include "velix/host.h"
 
 using namespace velix;
@@ -224,13 +225,43 @@ double zpgx2(double x, int32_t df) {
     return q;
 }
 
+namespace {
+
+// Below this the lower tail P is taken in logarithms: it nears the
+// subnormal doubles, where neither P nor the absolute tolerance 1e-7 p
+// keeps its digits.
+constexpr double kLogScaleTail = 1e-290;
+// log(1e-304): below it the power-form start is the quantile itself.
+constexpr double kPowerFormExact = -699.98;
+
+// One Newton step on log P against log x for a far lower tail, in
+// logarithms throughout (in: p, a, *x; out: *x).  Result 0 with a new
+// *x, 1 when the log-scale routine fails, 2 when log P is within 1e-7 of
+// log p (the relative tolerance of the plain steps).
+int32_t log_tail_step(double p, double a, double* x) {
+    LogGammaWork w;
+    w.x = *x;
+    w.a = a;
+    if (zloggam(&w) != 0) return 1;
+    const double d = std::log(p) - w.logP;
+    if (std::fabs(d) <= 1e-7) return 2;
+    // d log P / d log x = x f / P, f the density.
+    *x *= std::exp(d * std::exp(w.logP - w.logDensity) / *x);
+    return 0;
+}
+
+}  // namespace
+
 // Steps:
 //   a := df/2; start z from a rational normal quantile, then x from the
 //   Wilson-Hilferty cube (or the small-x power form of P when that is not
 //   positive);
-//   repeat: P, Q, density at x; restart with x/2 or 2x when a tail or the
-//   density vanishes; else a Newton step on log P (p < 0.2), on log Q
-//   (p > 0.8) or a Halley step on P; converged when |p - P| <= 1e-7 q.
+//   repeat: P, Q, density at x; a Newton step on log P (p < 0.2; in
+//   logarithms throughout where P nears the subnormal doubles, which also
+//   keeps a P that underflows from sending x the wrong way), on log Q
+//   (p > 0.8) or a Halley step on P; restart with x/2 when Q or the
+//   density vanishes, with 2x when P does; converged when |p - P| <= 1e-7 q
+//   (|1 - p - Q| for p > 0.8).
 int32_t zqc(double p, double df, double* quantile) {
     if (!(p >= 0.0) || !(p < 1.0) || !(df > 0.0)) return 1;
     if (p == 0.0) {
@@ -244,8 +275,21 @@ int32_t zqc(double p, double df, double* quantile) {
     if (p < 0.5) z = -z;
     double g = 1.0 - 1.0 / (9.0 * a) + z / std::sqrt(9.0 * a);
     double x;
-    if (g > 0.0) x = a * g * g * g;
-    else x = std::exp((std::log(p * a) + zlgamma(a)) / a);
+    if (g > 0.0) {
+        x = a * g * g * g;
+    } else {
+        // P = x^a / Gamma(a + 1) (1 - a x / (a + 1) + ...): the power form
+        // is the quantile to a relative error of about x.  Below 1e-304
+        // that is exact in doubles, and the iteration would only watch x
+        // leave their range (p = 1e-200 with df = 1 has its quantile near
+        // 1e-400, which is 0).
+        const double logX = (std::log(p) + std::log(a) + zlgamma(a)) / a;
+        if (logX < kPowerFormExact) {
+            *quantile = 2.0 * std::exp(logX);
+            return 0;
+        }
+        x = std::exp(logX);
+    }
     if (!(x > 0.0)) x = a;
 
     const double tol = 1e-7 * q;
@@ -256,6 +300,15 @@ int32_t zqc(double p, double df, double* quantile) {
         for (int step = 0; step < 30 && !restart; ++step) {
             double pv, qv, dens;
             if (zigamma(x, a, &pv, &qv, &dens) != 0 || x == 0.0) return 1;
+            if (p < 0.2 && (pv < kLogScaleTail || p < kLogScaleTail)) {
+                const int32_t st = log_tail_step(p, a, &x);
+                if (st == 1 || !(x > 0.0) || !std::isfinite(x)) return 1;
+                if (st == 2) {
+                    *quantile = 2.0 * x;
+                    return 0;
+                }
+                continue;
+            }
             if (qv == 0.0 || dens == 0.0) {
                 x *= 0.5;
                 restart = true;
@@ -278,7 +331,10 @@ int32_t zqc(double p, double df, double* quantile) {
                 x += dd / (dens + dd * 0.5 * (std::fmax(a - 1.0, 0.0) / x - 1.0));
             }
             if (!std::isfinite(x)) return 1;
-            if (std::fabs(p - pv) <= tol) {
+            // Near p = 1 the test, as the step, takes Q: P = 1 - Q is
+            // quantized to 1.1e-16 there, which an x 6e-8 off the quantile
+            // of p = 1 - 1e-16 with df 0.5 already matches exactly.
+            if ((p > 0.8 ? std::fabs((1.0 - p) - qv) : std::fabs(p - pv)) <= tol) {
                 *quantile = 2.0 * x;
                 return 0;
             }

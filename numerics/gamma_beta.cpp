@@ -14,6 +14,7 @@
 // not converge, the cube-root normal approximation (A&S 26.5.21).
 #include "numerics/gamma_beta.h"
 
+#include <array>
 #include <cmath>
 
 #include "numerics/distributions.h"
@@ -45,7 +46,7 @@ namespace {
 
 // A continued fraction a1/(b1 + a2/(b2 + ...)) by the forward three-term
 // recurrence A(n) = b(n) A(n-1) + a(n) A(n-2) (the same for B), with every
-// term rescaled by a power of two whenever the numerator leaves
+// term rescaled by a power of two whenever the larger of A and B leaves
 // [sqrt(DBL_MIN), sqrt(DBL_MAX)].  terms(n, &a, &b) gives the n-th
 // partial numerator and denominator.  Converged when two successive
 // convergents differ by less than tol times the current one; false after
@@ -62,10 +63,14 @@ bool rescaled_fraction(Terms terms, int maxSteps, double tol, double* value) {
         double bNew = bn * bCur + an * bPrev;
         aPrev = aCur; aCur = aNew;
         bPrev = bCur; bCur = bNew;
-        double mag = std::fabs(aCur);
+        // The larger of numerator and denominator decides: for x beyond
+        // about 1e154 the value A/B is below sqrt(DBL_MIN), and rescaling
+        // by A alone would push B out of range (the upper tail of x =
+        // 5e299 failed).  Powers of two leave the convergents unchanged.
+        double mag = std::fmax(std::fabs(aCur), std::fabs(bCur));
         if (mag != 0.0 && (mag < kSqrtDblMin || mag > kSqrtDblMax)) {
             int e = 0;
-            std::frexp(aCur, &e);
+            std::frexp(mag, &e);
             aCur = std::ldexp(aCur, -e); aPrev = std::ldexp(aPrev, -e);
             bCur = std::ldexp(bCur, -e); bPrev = std::ldexp(bPrev, -e);
         }
@@ -82,12 +87,18 @@ bool rescaled_fraction(Terms terms, int maxSteps, double tol, double* value) {
 
 }  // namespace
 
+int32_t velix::detail::gamma_term_limit(int32_t base, double a) {
+    // Shapes beyond 1e12 would need more terms than an int counts; they
+    // take the Wilson-Hilferty branch long before.
+    return base + static_cast<int32_t>(9.0 * std::sqrt(std::fmin(std::fmax(a, 0.0), 1e12)));
+}
+
 bool velix::detail::gamma_upper_fraction(double x, double a, double tol, double* fraction) {
     auto terms = [x, a](int n, double* an, double* bn) {
         *an = (n == 1) ? 1.0 : -(n - 1) * ((n - 1) - a);
         *bn = x + 2.0 * n - 1.0 - a;
     };
-    if (!rescaled_fraction(terms, 400, tol, fraction)) return false;
+    if (!rescaled_fraction(terms, gamma_term_limit(400, a), tol, fraction)) return false;
     *fraction *= x;
     return true;
 }
@@ -108,13 +119,13 @@ namespace {
 // Continued fraction 1/(1+ d1/(1+ d2/(1+ ...))) of the incomplete beta
 // function (A&S 26.5.8) with d(2m+1) = -(a+m)(a+b+m)x/((a+2m)(a+2m+1)) and
 // d(2m) = m(b-m)x/((a+2m-1)(a+2m)), converged when two successive values
-// differ by less than tol times the current one.  Returns false after 200
-// steps.
-bool beta_fraction(double x, double a, double b, double tol, double* value) {
+// differ by less than tol times the current one.  Returns false after
+// maxSteps steps.
+bool beta_fraction(double x, double a, double b, double tol, int32_t maxSteps, double* value) {
     double aPrev = 1.0, aCur = 0.0;
     double bPrev = 0.0, bCur = 1.0;
     double last = 0.0;
-    for (int n = 1; n <= 200; ++n) {
+    for (int n = 1; n <= maxSteps; ++n) {
         double an;
         if (n == 1) {
             an = 1.0;
@@ -156,16 +167,26 @@ bool velix::detail::beta_fraction_direct(double x, double a, double b) {
     return (ab * x <= a + 2.0 * std::sqrt(a * b / (ab + 1.0))) && (ab * x + 6.0 * x <= a + 3.0);
 }
 
-bool velix::detail::beta_side(double x, double a, double b, double tol, double* f) {
+bool velix::detail::beta_side(double x, double a, double b, double tol, double* f, int32_t maxSteps) {
     double cf = 0.0;
     if (a < 1.0) {
-        if (!beta_fraction(x, a + 1.0, b, tol, &cf)) return false;
+        if (!beta_fraction(x, a + 1.0, b, tol, maxSteps, &cf)) return false;
         *f = (1.0 - x) / a * (1.0 + x * (a + b) / (a + 1.0) * cf);
     } else {
-        if (!beta_fraction(x, a, b, tol, &cf)) return false;
+        if (!beta_fraction(x, a, b, tol, maxSteps, &cf)) return false;
         *f = (1.0 - x) / a * cf;
     }
     return true;
+}
+
+bool velix::detail::beta_either_side(double x, double a, double b, double tol, int32_t maxSteps, bool* direct,
+                                     double* f) {
+    const bool first = beta_fraction_direct(x, a, b);
+    for (const bool side : std::array<bool, 2>{first, !first}) {
+        *direct = side;
+        if (side ? beta_side(x, a, b, tol, f, maxSteps) : beta_side(1.0 - x, b, a, tol, f, maxSteps)) return true;
+    }
+    return false;
 }
 
 double velix::detail::beta_normal_deviate(double x, double a, double b) {
@@ -176,6 +197,30 @@ double velix::detail::beta_normal_deviate(double x, double a, double b) {
 
 bool velix::detail::beta_normal_allowed(double a, double b) {
     return (a > 5000.0 && b > 100.0) || (b > 5000.0 && a > 100.0);
+}
+
+double velix::detail::log1pmx(double t) {
+    if (t < -0.5 || t > 1.0) return zln1px(t) - t;
+    // With u = t/(2 + t), log(1 + t) = 2 atanh(u) = 2 (u + u^3/3 + u^5/5 + ...)
+    // and t = 2u/(1 - u), so log(1 + t) - t = -u t + 2 u^3 (1/3 + u^2/5 + ...);
+    // |u| <= 1/3 here, and the terms fall by u^2 <= 1/9 at least.
+    const double u = t / (2.0 + t), u2 = u * u;
+    double sum = 0.0, power = 1.0;
+    for (int k = 0; k < 40; ++k) {
+        const double term = power / (2 * k + 3);
+        sum += term;
+        if (term <= kMachEps * sum) break;
+        power *= u2;
+    }
+    return -u * t + 2.0 * u * u2 * sum;
+}
+
+double velix::detail::log_gamma_density(double x, double a, double stirlingBand) {
+    if (a >= 10.0 && std::fabs(x / a - 1.0) <= stirlingBand) {
+        const double t = (x - a) / a;
+        return (a - 1.0) * log1pmx(t) - t - 0.5 * std::log(a) - zlgbern(a) - kLogSqrt2Pi;
+    }
+    return (a - 1.0) * std::log(x) - x - zlgamma(a);
 }
 
 double zlgbern(double x) {
@@ -190,6 +235,10 @@ double zlgbern(double x) {
 double zlgamma(double x) {
     if (!(x > 0.0)) return -99.0;
     if (std::fabs(x - 1.0) < kMachEps || std::fabs(x - 2.0) < kMachEps) return 0.0;
+    // log Gamma(x) = log Gamma(1 + x) - log x = -gamma x - log x: the first
+    // term is below the rounding of the second here, where the factor 1/x
+    // of the reduction below would overflow.
+    if (x < 1e-300) return -std::log(x);
     if (x >= 15.0) return (x - 0.5) * std::log(x) - x + kLogSqrt2Pi + zlgbern(x);
     double factor = 1.0;
     double arg = x;
@@ -280,12 +329,7 @@ int32_t zigamma(double x, double a, double* p, double* q, double* d) {
     double a1 = (a < 1.0) ? a + 1.0 : a;
     // log of x^(a1-1) e^(-x) / Gamma(a1); the Stirling form avoids the
     // cancellation of large logs near the mean.
-    double logPre;
-    if (a1 >= 10.0 && std::fabs(x / a1 - 1.0) <= 0.3)
-        logPre = (a1 - 1.0) * std::log(x / a1) - 0.5 * std::log(a1) + a1 - x - zlgbern(a1) -
-                 kLogSqrt2Pi;
-    else
-        logPre = (a1 - 1.0) * std::log(x) - x - zlgamma(a1);
+    const double logPre = detail::log_gamma_density(x, a1);
 
     bool lowerSide = (x <= a1 || x <= 1.0);
     double pv, qv;
@@ -294,8 +338,9 @@ int32_t zigamma(double x, double a, double* p, double* q, double* d) {
     } else if (lowerSide) {
         double term = 1.0 / a1, sum = term;
         int k = 0;
+        const int32_t limit = detail::gamma_term_limit(920, a1);
         while (term > 5.0 * kMachEps * sum) {
-            if (++k > 920) return 1;
+            if (++k > limit) return 1;
             term *= x / (a1 + k);
             sum += term;
         }
@@ -349,24 +394,16 @@ int32_t zibeta(double x, double a, double b, double* p, double* d) {
     double dens = std::exp(logDens);
     constexpr double kTol = 8.0 * kMachEps;
     double f = 0.0;
-    bool ok;
+    bool direct = true;
     double pv;
-    if (detail::beta_fraction_direct(x, a, b)) {
-        ok = detail::beta_side(x, a, b, kTol, &f);
-        pv = dens * x * f;
+    if (detail::beta_either_side(x, a, b, kTol, detail::kBetaFractionSteps, &direct, &f)) {
+        pv = direct ? dens * x * f : 1.0 - dens * (1.0 - x) * f;
+    } else if (detail::beta_normal_allowed(a, b)) {
+        pv = zprbnrm(detail::beta_normal_deviate(x, a, b));
     } else {
-        double xc = 1.0 - x;
-        ok = detail::beta_side(xc, b, a, kTol, &f);
-        pv = 1.0 - dens * xc * f;
-    }
-    if (!ok) {
-        if (detail::beta_normal_allowed(a, b)) {
-            pv = zprbnrm(detail::beta_normal_deviate(x, a, b));
-        } else {
-            *p = -1.0;
-            *d = 0.0;
-            return -1;
-        }
+        *p = -1.0;
+        *d = 0.0;
+        return -1;
     }
     *p = std::fmin(std::fmax(pv, 0.0), 1.0);
     *d = dens;

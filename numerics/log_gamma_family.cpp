@@ -29,12 +29,6 @@ namespace {
 // log(1 - e^l) for l <= 0.
 double log1m_exp(double l) { return zln1px(-std::exp(l)); }
 
-double log_prefactor(double x, double a) {
-    if (a >= 10.0 && std::fabs(x / a - 1.0) <= 0.3)
-        return (a - 1.0) * std::log(x / a) - 0.5 * std::log(a) + a - x - zlgbern(a) - kLogSqrt2Pi;
-    return (a - 1.0) * std::log(x) - x - zlgamma(a);
-}
-
 }  // namespace
 
 int32_t zldngam(double x, double a, double* out) {
@@ -43,7 +37,7 @@ int32_t zldngam(double x, double a, double* out) {
         *out = (a == 1.0) ? 0.0 : host_missing_value();
         return 0;
     }
-    *out = log_prefactor(x, a);
+    *out = detail::log_gamma_density(x, a);
     return 0;
 }
 
@@ -71,13 +65,14 @@ void lwilhil(LogGammaWork* w) {
 int32_t zsergam(LogGammaWork* w) {
     double term = 1.0 / w->a, sum = term;
     int k = 0;
+    const int32_t limit = detail::gamma_term_limit(920, w->a);
     while (term > w->tolerance * sum) {
-        if (++k > 920) return 1;
+        if (++k > limit) return 1;
         term *= w->x / (w->a + k);
         sum += term;
     }
     w->partial = sum;
-    w->logP = log_prefactor(w->x, w->a) + std::log(w->x * sum);
+    w->logP = detail::log_gamma_density(w->x, w->a) + std::log(w->x * sum);
     w->logQ = log1m_exp(w->logP);
     w->method = 0;
     return 0;
@@ -87,7 +82,7 @@ int32_t zcnf2gm(LogGammaWork* w) {
     double f = 0.0;
     if (!detail::gamma_upper_fraction(w->x, w->a, w->tolerance, &f)) return 1;
     w->partial = f;
-    w->logQ = log_prefactor(w->x, w->a) + std::log(f);
+    w->logQ = detail::log_gamma_density(w->x, w->a) + std::log(f);
     w->logP = log1m_exp(w->logQ);
     w->method = 4;
     return 0;
@@ -99,7 +94,7 @@ int32_t zcnf1gm(LogGammaWork* w) {
     // not positive: no tail to take the log of.
     if (!detail::gamma_upper_fraction_inverse_x(w->x, w->a, w->tolerance, &f) || !(f > 0.0)) return 1;
     w->partial = f;
-    w->logQ = log_prefactor(w->x, w->a) + std::log(f);
+    w->logQ = detail::log_gamma_density(w->x, w->a) + std::log(f);
     w->logP = log1m_exp(w->logQ);
     w->method = 3;
     return 0;
@@ -125,7 +120,7 @@ int32_t zasgam(LogGammaWork* w) {
 int32_t zbsgam(LogGammaWork* w) {
     const double x = w->x, a = w->a;
     w->shape1 = a - 1.0;
-    w->logDensity = log_prefactor(x, a);
+    w->logDensity = detail::log_gamma_density(x, a);
     if (a >= 1e7 && std::fabs(x - a) <= 0.7 * std::sqrt(a) + 0.02 * a) {
         lwilhil(w);
         w->method = 3;
@@ -178,22 +173,21 @@ int32_t zloggam(LogGammaWork* w) {
         w->logDensity = (a > 1.0) ? -kDblMax : (a == 1.0 ? 0.0 : kDblMax);
         return 0;
     }
-    w->logDensity = log_prefactor(x, a);
+    w->logDensity = detail::log_gamma_density(x, a);
     bool done = false;
     if (x / a >= 100.0 && a >= 0.5) done = (zasgam(w) == 0);
     if (!done) done = (zbsgam(w) == 0);
     if (!done && zintgam(w) != 0) return 1;
-    w->logDensity = log_prefactor(x, a);
+    w->logDensity = detail::log_gamma_density(x, a);
     if (w->logP > 0.0 || w->logQ > 0.0) return 1;
     return 0;
 }
 
 int32_t zcnfbet(LogBetaWork* w) {
     const double x = w->x, a = w->a, b = w->b;
-    const bool direct = detail::beta_fraction_direct(x, a, b);
+    bool direct = true;
     double f = 0.0;
-    if (!(direct ? detail::beta_side(x, a, b, w->tolerance, &f) : detail::beta_side(1.0 - x, b, a, w->tolerance, &f)) ||
-        !(f > 0.0))
+    if (!detail::beta_either_side(x, a, b, w->tolerance, detail::kBetaFractionSteps, &direct, &f) || !(f > 0.0))
         return 1;
     w->partial = f;
     // The density is symmetric in (x, a) and (1 - x, b): the fraction's

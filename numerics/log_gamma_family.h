@@ -38,11 +38,12 @@ int32_t zloggam(LogGammaWork* w);
 int32_t zbsgam(LogGammaWork* w);
 
 // The lower series alone: log P and log Q (in-out: w).  Result 0, or 1
-// after 920 terms.
+// after gamma_term_limit(920, a) terms.
 int32_t zsergam(LogGammaWork* w);
 
 // Legendre's continued fraction for the upper tail in logs, with
-// rescaling (in-out: w).  Result 0, or 1 after 400 steps.
+// rescaling (in-out: w).  Result 0, or 1 after gamma_term_limit(400, a)
+// steps.
 int32_t zcnf2gm(LogGammaWork* w);
 
 // The upper tail by the continued fraction in powers of 1/x, with
@@ -86,15 +87,17 @@ struct LogBetaWork {
 
 // log I_x(a, b), log(1 - I_x(a, b)) and the log density (in-out: w).
 // Result 0; 1 outside 0 <= x <= 1, with a shape not above 0 or above
-// 2147483647, or when the fraction fails and the shapes are too small for
-// the normal approximation.  At x = 0 and 1 the log tails are -DBL_MAX and
-// 0, and the log density is -DBL_MAX, its limit, or DBL_MAX.
+// 2147483647, or when the fraction fails on both sides and the shapes are
+// too small for the normal approximation.  At x = 0 and 1 the log tails
+// are -DBL_MAX and 0, and the log density is -DBL_MAX, its limit, or
+// DBL_MAX.
 int32_t zlogbet(LogBetaWork* w);
 
 // The continued fraction alone, on the side of the mean where it converges
-// fast, the other tail from log(1 - e^t) (in-out: w; reads x strictly
-// inside (0, 1), a, b, tolerance, logDensity).  Result 0, or 1 when the
-// fraction did not converge in 200 steps.
+// fast (the other side when that one does not converge), the other tail
+// from log(1 - e^t) (in-out: w; reads x strictly inside (0, 1), a, b,
+// tolerance, logDensity).  Result 0, or 1 when the fraction did not
+// converge in 200 steps on either side.
 int32_t zcnfbet(LogBetaWork* w);
 
 // Log beta density at x (in: x, a, b; out: *out).  Result 0; 1 outside

@@ -28,17 +28,22 @@ struct NoncentralLogRecord {
 
 // Distribution function (out: *lower) and complement (out: *upper) at x
 // (in: x, df > 0, nc >= 0).  Both outputs are preset to the host missing
-// value.  Result 0; 1 on bad input or numeric failure (terms underflow at
-// the start index); -1 when the series did not converge in 1000 terms.
+// value.  Result 0; 1 on bad input (or a failed gamma tail at the start);
+// -1 when a side of the series reached its term limit (several times what
+// its terms need).  Accuracy: the smaller tail to a few 1e-13 relative
+// (and below the doubles, 0), the larger as its complement; where x or nc
+// passes about 2e8 the saddlepoint approximation answers, to 1e-11 or
+// better there.  nc = 0 is the incomplete gamma function's own.
 int32_t zplbcnc(double x, double df, double nc, double* lower, double* upper);
 
 // The noncentrality at which the distribution function at x (in, > 0) with
-// df (in, > 0) degrees of freedom equals p (in).  Result 0 with *nc (out)
-// written; 1 on failure: x <= 0 or df <= 0 leave *nc untouched; p = 0 or
-// p > 1 - 1e-12 give the largest double; a p outside [0, 1] (or NaN), a p
-// above the central probability (no noncentrality reaches it) and a
-// failed evaluation give the host missing value; 30 Newton passes without
-// convergence give the last iterate.  The result is never negative.
+// df (in, > 0) degrees of freedom equals p (in), to 1e-12 of it.  Result 0
+// with *nc (out) written; 1 on failure: x <= 0 or df <= 0 leave *nc
+// untouched; p = 0 or p > 1 - 1e-12 give the largest double; a p outside
+// [0, 1] (or NaN), a p above the central probability (no noncentrality
+// reaches it) and a failed evaluation give the host missing value; 200
+// steps without convergence give the last iterate.  The result is never
+// negative.
 int32_t zncc(double x, double df, double p, double* nc);
 
 // Wilson-Hilferty normal deviate of x under (df, nc), minus z.
@@ -52,8 +57,9 @@ int32_t zldncnc(double x, double df, double nc, double* logDensity);
 // bad input, or the failure code of the method used.
 int32_t zlogcnc(NoncentralLogRecord* record);
 
-// The Poisson-mixture series carried in logarithms (in-out: record).
-// Result 0, 1 on failure, -1 after 1000 terms.
+// The Poisson-mixture series of zplbcnc, whose smaller tail is a
+// logarithm (in-out: record).  Result 0, 1 on failure, -1 at a term limit
+// or where the series would be too long to try (x or nc past about 2e8).
 int32_t zsercnc(NoncentralLogRecord* record);
 
 // The small tail by numerical integration of the density (in-out: record).

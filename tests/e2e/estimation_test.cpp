@@ -269,6 +269,17 @@ RunResult run_hs(const std::string& options, const std::string& statements = "")
     return run_velix(program, {"hs.csv"});
 }
 
+// The fit entries (by label) against their reference values (by key), to
+// 1e-6 relative.
+struct LabelKey {
+    const char* label;
+    const char* key;
+};
+void expect_limits(const JsonValue& fit, const std::map<std::string, double>& ref,
+                   std::initializer_list<LabelKey> entries) {
+    for (const LabelKey& l : entries) expect_relative(fit, l.label, ref.at(l.key), 1e-6);
+}
+
 // ALPHARMS= and ALPHAECV= give the levels of the RMSEA and ECVI intervals,
 // each its own: at 0.2 and 0.05 the limits are R's 80% RMSEA and 95% ECVI
 // limits (tests/e2e/fit_indices_reference.R) and their labels say so.
@@ -276,15 +287,37 @@ TEST(Estimation, IntervalsAtTheLevelsOfAlpharmsAndAlphaecv) {
     const RunResult r = run_hs("alpharms=0.2 alphaecv=0.05");
     ASSERT_EQ(r.exitStatus, 0) << r.log;
     const JsonValue& fit = *r.items(0, "factoid", "Fit").at(0);
-    const std::map<std::string, double> ref = reference_rows("fit_indices_reference.csv", "hs_cfa_ml");
-    const struct {
-        const char* label;
-        const char* key;
-    } limits[] = {{"RMSEA 80% Lower Confidence Limit", "rmsea_lo80"},
-                  {"RMSEA 80% Upper Confidence Limit", "rmsea_hi80"},
-                  {"ECVI 95% Lower Confidence Limit", "ecvi_lo95"},
-                  {"ECVI 95% Upper Confidence Limit", "ecvi_hi95"}};
-    for (const auto& l : limits) expect_relative(fit, l.label, ref.at(l.key), 1e-6);
+    expect_limits(fit, reference_rows("fit_indices_reference.csv", "hs_cfa_ml"),
+                  {{"RMSEA 80% Lower Confidence Limit", "rmsea_lo80"},
+                   {"RMSEA 80% Upper Confidence Limit", "rmsea_hi80"},
+                   {"ECVI 95% Lower Confidence Limit", "ecvi_lo95"},
+                   {"ECVI 95% Upper Confidence Limit", "ecvi_hi95"}});
+}
+
+// NOBS=100000 makes the chi-square 99999 F: about 28,000 (ML) and 26,000
+// (GLS) on 24 df.  The RMSEA and ECVI limits sit at noncentralities near
+// the chi-square, the probability of close fit far in a tail: all of them
+// exist (R's inversion of pchisq(ncp =), tests/e2e/fit_indices_reference.R)
+// and none is missing.
+TEST(Estimation, IntervalsAndCloseFitAtAHugeChiSquare) {
+    for (const std::string method : {"ml", "gls"}) {
+        SCOPED_TRACE(method);
+        std::string program = tightened_program(read_text(data_path("hs_cfa_ml.vx")), method);
+        program.replace(program.find("covariance;"), 11, "covariance nobs=100000;");
+        const RunResult r = run_velix(program, {"hs.csv"});
+        ASSERT_EQ(r.exitStatus, 0) << r.log;
+        const JsonValue& fit = *r.items(0, "factoid", "Fit").at(0);
+        const std::map<std::string, double> ref = reference_rows("fit_indices_reference.csv", "hs_n100000_" + method);
+        expect_limits(fit, ref,
+                      {{"Chi-Square", "chisq"},
+                       {"RMSEA 90% Lower Confidence Limit", "rmsea_lo90"},
+                       {"RMSEA 90% Upper Confidence Limit", "rmsea_hi90"},
+                       {"ECVI 90% Lower Confidence Limit", "ecvi_lo90"},
+                       {"ECVI 90% Upper Confidence Limit", "ecvi_hi90"}});
+        const JsonValue& close = entry_value(fit, "Probability of Close Fit");
+        ASSERT_TRUE(close.is_number()) << "missing";
+        EXPECT_EQ(close.number(), ref.at("closefit"));
+    }
 }
 
 // The loading of x9 held at its upper bound 0.9 gives lavaan's fit of the

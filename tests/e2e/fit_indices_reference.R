@@ -101,5 +101,33 @@ for (counted in c(FALSE, TRUE)) {
 }
 stopifnot(abs(fm[["rmsea"]] - sqrt((T - 25) / ((N - 1) * 25))) < 1e-12)
 
+# Cases hs_n100000_ml and hs_n100000_gls: the hs model with NOBS=100000
+# (N - 1 = 99999 times the same F), by ML and by GLS, chi-squares of 28,000
+# and 25,000 whose RMSEA and ECVI limits sit at noncentralities in the tens
+# of thousands: the chi-square, the 90% limits of RMSEA and ECVI by the
+# inversion above, and the probability of close fit,
+# pchisq(T, df, ncp = (N - 1) df 0.05^2, lower.tail = FALSE).  F is that
+# of the fits to the 301 rows: lavaan's chisq / (N - 1) for ML, and for
+# GLS 0.5 tr(((S - C) S^-1)^2) from lavaan's S and implied C (its divisor
+# of S does not matter: C is fitted to that S, and F is the same for cS
+# and cC).
+gls <- cfa(hs_model(""), data = hs, estimator = "GLS")
+S <- lavInspect(gls, "sampstat")$cov
+R <- (S - lavInspect(gls, "implied")$cov) %*% solve(S)
+f_of <- list(ml = fitMeasures(fits$hs_cfa_ml, "chisq")[[1]] / (nrow(hs) - 1), gls = 0.5 * sum(diag(R %*% R)))
+N <- 100000; df <- 24; q <- 21; pstar <- 45
+for (method in names(f_of)) {
+  case <- paste0("hs_n100000_", method)
+  f <- f_of[[method]]
+  T <- (N - 1) * f
+  ne <- if (method == "ml") ecvi_ne(N, 9) else N - 1
+  put(case, "chisq", T)
+  put(case, "rmsea_lo90", sqrt(noncentrality(T, df, 0.95) / ((N - 1) * df)))
+  put(case, "rmsea_hi90", sqrt(noncentrality(T, df, 0.05) / ((N - 1) * df)))
+  put(case, "ecvi_lo90", (noncentrality(ne * f, df, 0.95) + q + pstar) / ne)
+  put(case, "ecvi_hi90", (noncentrality(ne * f, df, 0.05) + q + pstar) / ne)
+  put(case, "closefit", pchisq(T, df, ncp = (N - 1) * df * 0.05^2, lower.tail = FALSE))
+}
+
 out <- do.call(rbind, rows)
 write.csv(out, file.path(fixtures, "fit_indices_reference.csv"), row.names = FALSE, quote = FALSE)

@@ -140,6 +140,31 @@ TEST(Zmchol, SmallAndZeroMatrices) {
     EXPECT_EQ(zmchol(0, perm.data(), 0.0, 0.0, a.data(), e.data(), g.data()), 0.0);
 }
 
+// A matrix scaled by a power of two s has the factor sqrt(s) L and the
+// shifts s E, bit for bit: nothing in the method depends on the scale.
+// Far from 1 a square of an element leaves the doubles (1e-170 gave a NaN
+// factor, 1e160 an infinite shift) unless the code avoids forming it.
+TEST(Zmchol, ScaledMatricesGiveTheScaledFactor) {
+    for (int n : {2, 3, 10, 40})
+        for (const vt::Dense& a : {vt::random_symmetric(n, 1300 + n), vt::random_spd(n, 1400 + n)}) {
+            std::vector<double> f = vt::to_packed(a, n), e(n), g(n);
+            std::vector<int32_t> perm(n);
+            const double delta = zmchol(n, perm.data(), 0.0, 0.0, f.data(), e.data(), g.data());
+            for (int power : {-1000, -564, 532, 1000}) {
+                const double s = std::ldexp(1.0, power), root = std::ldexp(1.0, power / 2);
+                std::vector<double> fs = vt::to_packed(a, n), es(n), gs(n);
+                for (double& v : fs) v *= s;
+                std::vector<int32_t> perms(n);
+                const double deltas = zmchol(n, perms.data(), 0.0, 0.0, fs.data(), es.data(), gs.data());
+                ASSERT_EQ(perms, perm) << "n=" << n << " scale 2^" << power;
+                EXPECT_EQ(deltas, delta * s) << "n=" << n << " scale 2^" << power;
+                for (int i = 0; i < n; ++i) EXPECT_EQ(es[i], e[i] * s) << "n=" << n << " scale 2^" << power;
+                for (size_t k = 0; k < f.size(); ++k)
+                    EXPECT_EQ(fs[k], f[k] * root) << "n=" << n << " scale 2^" << power << " element " << k;
+            }
+        }
+}
+
 // The row-by-row factor the blocked one replaced: every L(i, j) one inner
 // product of two packed rows.
 bool row_by_row(int n, const std::vector<double>& a, double shift, double floor, std::vector<double>& l) {

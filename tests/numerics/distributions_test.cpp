@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "numerics/gamma_beta.h"
+#include "numerics/log_gamma_family.h"
 #include "tests/numerics/reference_values.h"
 #include "velix/host.h"
 
@@ -118,6 +119,34 @@ TEST(Distributions, ChiSquareQuantileAgainstReferenceAndRoundTrip) {
     EXPECT_EQ(zqc(0.5, 0.0, &x), 1);
     ASSERT_EQ(zqc(0.0, 4.0, &x), 0);
     EXPECT_EQ(x, 0.0);
+}
+
+// Probabilities at the ends of their range: 1e-300 with up to 1e5 df (the
+// first step put x where P underflows, and the restarts then halved it),
+// quantiles below the smallest double (0), and one unit below 1, where
+// P = 1 - Q matched p while x was still 6e-8 off.  Subnormal p has its
+// quantile checked by the log lower tail there.
+TEST(Distributions, ChiSquareQuantileOfExtremeProbabilities) {
+    for (bool upper : {false, true}) {
+        expect_matches_reference(
+            upper ? "qchisq_wide_upper" : "qchisq_wide",
+            [upper](const velix::test::ReferenceRow& r) {
+                double x = -1.0;
+                EXPECT_EQ(zqc(upper ? 1.0 - r.a1 : r.a1, r.a2, &x), 0) << r.a1 << " " << r.a2;
+                return x;
+            },
+            1e-13, 1e-13);
+    }
+    for (double p : {1e-310, 1e-320})
+        for (double df : {3.0, 1000.0}) {
+            double x = 0.0;
+            ASSERT_EQ(zqc(p, df, &x), 0) << p << " " << df;
+            LogGammaWork w;
+            w.x = 0.5 * x;
+            w.a = 0.5 * df;
+            ASSERT_EQ(zloggam(&w), 0);
+            EXPECT_LE(relative_error(w.logP, std::log(p)), 1e-12) << p << " " << df;
+        }
 }
 
 TEST(Distributions, StudentTAgainstReference) {

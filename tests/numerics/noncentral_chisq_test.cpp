@@ -94,21 +94,110 @@ TEST(NoncentralChiSquare, FarTailsAgainstTheMixtureInLogs) {
             ASSERT_EQ(zsercnc(&series), 0) << "zsercnc(" << r.a1 << ", " << r.a2 << ", " << r.a3 << ")";
             EXPECT_EQ(series.logLower, rec.logLower) << "zsercnc(" << r.a1 << ", " << r.a2 << ", " << r.a3 << ")";
         }
-        // The plain function may refuse only far down the lower tail,
-        // where the term at its start index underflows (with a large nc
-        // that term is far below the tail: at x 0.01, df 20, nc 436.09 it
-        // underflows for a tail of e^-286); its upper tail is 1 - lower.
+        // The plain function never refuses (its terms are held over the
+        // one at the start, which may underflow: at x 0.01, df 20, nc
+        // 436.09 for a tail of e^-286).  Its terms are all positive and
+        // their ratio to the start term is the gamma method's own: a few
+        // 1e-13 where a difference of two logs of the start made 9e-13.
         double lo, up;
-        const int32_t rc = zplbcnc(r.a1, r.a2, r.a3, &lo, &up);
-        if (rc != 0) {
-            EXPECT_LT(r.value, -250.0) << "zplbcnc(" << r.a1 << ", " << r.a2 << ", " << r.a3 << ") refused";
-            continue;
-        }
+        ASSERT_EQ(zplbcnc(r.a1, r.a2, r.a3, &lo, &up), 0) << r.a1 << " " << r.a2 << " " << r.a3;
         const double e = r.value < std::log(0.5) ? relative_error(lo, std::exp(r.value))
                                                  : std::fabs(up - std::exp(upper[i].value));
         worstPlain.add(e, r);
-        EXPECT_LE(e, 1e-10) << "zplbcnc(" << r.a1 << ", " << r.a2 << ", " << r.a3 << ") = " << lo;
+        EXPECT_LE(e, 5e-13) << "zplbcnc(" << r.a1 << ", " << r.a2 << ", " << r.a3 << ") = " << lo;
     }
+}
+
+// Where the old series failed, stopped at its term limit or cancelled
+// (the mixture summed in logarithms by distributions.R): far lower tails
+// under large noncentralities (x = 2500.5, df 1, nc 5000 gave 2.1e-92 for
+// 1.5e-95), noncentralities of 3e4 and 5e5, 1e4 and 1e5 df, a lower tail
+// below the doubles (x = 110, df 105, nc 2625, where the close fit of
+// N = 10001 is 1), and arguments past 1e8, where the saddlepoint
+// approximation answers (to 1e-10 here; the series to 1e-12).
+TEST(NoncentralChiSquare, TailsOfLargeArgumentsAgainstTheMixtureInLogs) {
+    const auto lower = velix::test::reference_rows("pchisq_nc_far");
+    const auto upper = velix::test::reference_rows("pchisq_nc_far_upper");
+    ASSERT_FALSE(lower.empty());
+    ASSERT_EQ(lower.size(), upper.size());
+    velix::test::WorstCase worstLog{"log tails"}, worstPlain{"zplbcnc far"};
+    for (size_t i = 0; i < lower.size(); ++i) {
+        const auto& r = lower[i];
+        const double tol = r.a2 + r.a3 >= 2e8 ? 1e-10 : 1e-12;
+        const bool lowerSmall = r.value < upper[i].value;
+        const double small = lowerSmall ? r.value : upper[i].value;
+        double lo, up;
+        ASSERT_EQ(zplbcnc(r.a1, r.a2, r.a3, &lo, &up), 0) << r.a1 << " " << r.a2 << " " << r.a3;
+        EXPECT_NEAR(lo + up, 1.0, 1e-15);
+        // The smaller tail to its relative accuracy while it is a double,
+        // 0 below; the larger one from it.
+        const double e = small > -700.0 ? relative_error(lowerSmall ? lo : up, std::exp(small))
+                                        : std::fabs(lowerSmall ? lo : up);
+        worstPlain.add(e, r);
+        EXPECT_LE(e, tol) << "zplbcnc(" << r.a1 << ", " << r.a2 << ", " << r.a3 << ")";
+        if (r.a2 + r.a3 >= 2e8) continue;  // the series alone stops short of these
+        NoncentralLogRecord rec;
+        rec.x = r.a1; rec.df = r.a2; rec.nc = r.a3;
+        ASSERT_EQ(zsercnc(&rec), 0) << r.a1 << " " << r.a2 << " " << r.a3;
+        const double el = relative_error(lowerSmall ? rec.logLower : rec.logUpper, small);
+        worstLog.add(el, r);
+        EXPECT_LE(el, tol) << "zsercnc(" << r.a1 << ", " << r.a2 << ", " << r.a3 << ")";
+    }
+}
+
+// The noncentralities of RMSEA limits where the old search failed (its
+// start ran to where the probability refused, or past the series' term
+// limit), against R's root finder on pchisq(ncp =), which holds about
+// 1e-12.
+TEST(NoncentralChiSquare, NoncentralityOfLargeChiSquaresAgainstReference) {
+    expect_matches_reference(
+        "ncp_root",
+        [](const velix::test::ReferenceRow& r) {
+            double nc = -1.0;
+            EXPECT_EQ(zncc(r.a1, r.a2, r.a3, &nc), 0) << r.a1 << " " << r.a2 << " " << r.a3;
+            return nc;
+        },
+        5e-11, 5e-11);
+}
+
+// Any argument the doubles hold has both tails, in [0, 1], summing to 1,
+// and the lower tail falls as nc grows: from 1e-300 to 1e300 in x and nc
+// and 1e-300 to 1e12 df (the rescaled gamma fractions, the saddlepoint's
+// forms without overflow, the upper gamma tail of tiny shapes, products
+// of ratios near 1e160 and 1e-150).  The noncentrality solver answers
+// wherever a root exists, to 1e-10 of it.
+TEST(NoncentralChiSquare, EveryArgumentHasItsTailsAndItsNoncentrality) {
+    for (double x : {1e-300, 1e-3, 50.0, 1e5, 1e20, 1e160, 1e300})
+        for (double df : {1e-300, 1e-10, 1.0, 1e4, 1e12}) {
+            double previous = 1.0;
+            for (double nc : {0.0, 1e-300, 1e-150, 1e-10, 1.0, 1e4, 1e12, 1e300}) {
+                double lo, up;
+                ASSERT_EQ(zplbcnc(x, df, nc, &lo, &up), 0) << x << " " << df << " " << nc;
+                ASSERT_TRUE(lo >= 0.0 && lo <= 1.0 && up >= 0.0 && up <= 1.0) << x << " " << df << " " << nc;
+                EXPECT_NEAR(lo + up, 1.0, 1e-15) << x << " " << df << " " << nc;
+                EXPECT_LE(lo, previous * (1.0 + 1e-12)) << x << " " << df << " " << nc;
+                previous = lo;
+            }
+        }
+    for (double x : {1e-3, 85.0, 1e6, 1e13, 1e300})
+        for (double df : {1.0, 24.0, 1e5})
+            for (double p : {0.05, 0.95}) {
+                double p0, q0, d0, nc = -1.0;
+                zigamma(0.5 * x, 0.5 * df, &p0, &q0, &d0);
+                const int32_t rc = zncc(x, df, p, &nc);
+                if (p > p0) {
+                    EXPECT_EQ(rc, 1) << x << " " << df << " " << p;
+                    continue;
+                }
+                ASSERT_EQ(rc, 0) << x << " " << df << " " << p;
+                ASSERT_TRUE(nc >= 0.0 && std::isfinite(nc)) << x << " " << df << " " << p;
+                // The root lies within 1e-10 of nc: F falls through p there.
+                double below, above, up;
+                ASSERT_EQ(zplbcnc(x, df, nc * (1.0 - 1e-10), &below, &up), 0);
+                ASSERT_EQ(zplbcnc(x, df, nc * (1.0 + 1e-10) + 1e-300, &above, &up), 0);
+                EXPECT_GE(below, p * (1.0 - 1e-12)) << x << " " << df << " " << p << " nc " << nc;
+                EXPECT_LE(above, p * (1.0 + 1e-12)) << x << " " << df << " " << p << " nc " << nc;
+            }
 }
 
 TEST(NoncentralChiSquare, CentralCaseAndEdges) {
