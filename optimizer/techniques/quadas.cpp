@@ -239,6 +239,10 @@ int32_t znlpqas(NlpProblem* p) {
             if (!fr.objective() || !fr.gradient()) return fr.failure();
             q.initial_set();
             if (!q.solve()) return kNlpTechniqueStop6;
+            // The restart is handled.  Left pending, a drop below (which
+            // calls no test) came back here and rebuilt the working set it
+            // had dropped from, for ever (HS76 from (2.33, 1.69, 1.87, 4.98)).
+            rc = 0;
         }
         const double scale = std::fmax(1.0, max_abs(n, p->work.gradient));
         if (max_abs(n, q.pvec) <= kZero * std::fmax(1.0, max_abs(n, p->param.x))) {
