@@ -46,9 +46,9 @@ int32_t znlptrm(NlpProblem* p, int32_t code);
 // GCONV bound (the minimum to the precision of f, where a tighter GCONV
 // asked for is out of reach).  A limit of iterations or calls, of 0 too,
 // ends short of one (TECHNIQUE=NONE asks for the results at the given
-// point: its status 0 counts).  Under nonlinear constraints a solution
-// meets every constraint within the feasibility tolerance LCEPS, not only
-// under a raised one.  Only a solution has a covariance of the estimates;
+// point: its status 0 counts).  A solution meets its bounds, linear rows
+// and nonlinear constraints within the feasibility tolerance LCEPS, not
+// only under a raised one.  Only a solution has a covariance of the estimates;
 // any other end of a run is reported as not converged.
 bool nlp_solution_reached(const NlpProblem* p, int32_t status);
 // The final point violates a nonlinear constraint by more than 0.001, the

@@ -58,6 +58,12 @@ bool on_lower(const NlpProblem* p, int32_t i, double t);
 bool on_upper(const NlpProblem* p, int32_t i, double t);
 // Row k is in the active list or its dependent tail.
 bool listed(const NlpProblem* p, int32_t row);
+// Lowers feasRound to the fewest raises at which x meets the bounds and
+// rows: a search raises the tolerance on its way, but the point it finds
+// often meets them at LCEPS itself, and the run works at the tolerance
+// it is given.  The active set is that of x at the round kept; 0 when x
+// passes at a round not above the one given, else -1.
+int32_t lowest_passing_round(NlpProblem* p);
 // 0 when every held constraint is met at min(feasTol 10^k, 0.001), else
 // the code of the last violation (1 fixed, 2 lower, 3 upper, 4 equality).
 int32_t tsteqc(NlpProblem* p, int32_t k);

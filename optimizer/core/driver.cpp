@@ -322,10 +322,10 @@ int32_t run_phase(NlpProblem* p, int32_t secondSwitch) {
     p->run.timeUsed = wzdttme() - p->run.timeUsed;
     const bool usable = nlp_status_usable(status);
     if (usable) status = final_evaluation(p, s, status);
-    // Under nonlinear constraints a claim at a point that meets them only
-    // under a raised tolerance is no solution: the run ends as one whose
-    // claim was refused.
-    if (usable && p->shape.hasNlinCon && p->run.feasRound > 0 && nlp_status_converged(status)) status = kNlpTechniqueStop7;
+    // A claim at a point that meets its bounds and constraints only under a
+    // raised tolerance is no solution: the run ends as one whose claim was
+    // refused.
+    if (usable && p->run.feasRound > 0 && nlp_status_converged(status)) status = kNlpTechniqueStop7;
     const bool stillUsable = usable && nlp_status_usable(status);
     // A technique's own stop is a solution only at a stationary point; a
     // looser criterion of the user's ends the run with its results, and

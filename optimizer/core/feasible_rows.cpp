@@ -261,7 +261,7 @@ int32_t znlpfer(NlpProblem* p) {
             if (p->shape.hasBounds) p->active.nActiveBounds = znlpfbc(p, 0);
         }
         if (r != 0) return restored(p, -2);
-        if (znlpfch(p, 1, 0, p->run.feasRound) == 0) return 2;
+        if (lowest_passing_round(p) == 0) return 2;
     }
     p->run.feasRound += 1;
     if (znlpfch(p, 1, 0, p->run.feasRound) == 0) return 3;

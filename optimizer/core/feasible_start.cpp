@@ -69,6 +69,16 @@ bool listed(const NlpProblem* p, int32_t row) {
     return false;
 }
 
+int32_t lowest_passing_round(NlpProblem* p) {
+    const int32_t raised = p->run.feasRound;
+    for (int32_t round = 0; round < raised; ++round)
+        if (znlpfch(p, 0, 0, round) == 0) {
+            p->run.feasRound = round;
+            break;
+        }
+    return znlpfch(p, 1, 0, p->run.feasRound);
+}
+
 // 0 when every held constraint is met at min(feasTol 10^k, 0.001), else
 // the code of the last violation (1 fixed, 2 lower, 3 upper, 4 equality).
 int32_t tsteqc(NlpProblem* p, int32_t k) {
@@ -653,7 +663,7 @@ int32_t znlpfea(NlpProblem* p, int32_t mode) {
         const int32_t r = feasol(p, std::abs(mode), std::max(mode, 0));
         work.release(p);
         if (r != 0) return restored(p, -2);
-        if (znlpfch(p, 1, 0, p->run.feasRound) == 0) return 2;
+        if (lowest_passing_round(p) == 0) return 2;
     }
     do {
         t0 *= 10.0;

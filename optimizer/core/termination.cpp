@@ -307,10 +307,10 @@ bool nlp_final_point_violated(const NlpProblem* p) { return p->shape.hasNlinCon 
 
 bool nlp_solution_reached(const NlpProblem* p, int32_t status) {
     if (nlp_final_point_violated(p)) return false;
-    // Under nonlinear constraints a solution meets every constraint within
-    // LCEPS: a final point that passed the feasibility check only with a
-    // raised tolerance is none.
-    if (p->shape.hasNlinCon && p->run.feasRound > 0) return false;
+    // A solution meets its bounds, linear rows and nonlinear constraints
+    // within LCEPS: a final point that passed the feasibility check only
+    // with a raised tolerance is none.
+    if (p->run.feasRound > 0) return false;
     if (nlp_status_converged(status)) return true;
     if (status != kNlpTechniqueStop6 && status != kNlpTechniqueStop7) return false;
     // The check's verdict on the final point, when it has one.

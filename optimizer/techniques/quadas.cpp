@@ -12,12 +12,12 @@
 //
 // Reads: x (feasible), f, gradient, the Hessian slot, bounds, the linear
 // rows (nLinCon, equalities first; dense, or through the row slot or
-// compressed, copied dense), linRhs.  Leaves: x, f,
-// gradient, hessian, xBase, gradBase, fPrev, direction, lastStep,
-// boundState, nActiveBounds, nActiveLin, activeChange, multipliers (when
-// the owner gave the array: one per working constraint), maxProjGrad (the
-// largest KKT violation), gconvMeasure (the reduction the next step
-// predicts), iteration and the counters.  Statuses: those of the
+// compressed, copied dense), linRhs.  Leaves: x, f, gradient, hessian,
+// xBase, gradBase, fPrev, direction, lastStep, boundState, freeList,
+// nActiveBounds, nActiveLin, activeList (the working rows), activeChange,
+// multipliers (when the owner gave the array: one per working
+// constraint), maxProjGrad (the largest KKT violation), gconvMeasure (the
+// reduction the next step predicts), iteration and the counters.  Statuses: those of the
 // termination test, kNlpTechniqueStop6 when the KKT system is singular (H
 // not positive definite on the working set's null space),
 // kNlpFinalFunction when the objective failed at the point the run is
@@ -115,11 +115,16 @@ struct Qp {
         return worst;
     }
 
-    // The counts, bound states and multipliers (bounds first, then rows)
-    // the termination test and the owner read.
+    // The counts, bound states, free list, active rows and multipliers
+    // (bounds first, then rows) the termination test and the owner read.
+    // The test judges "every parameter fixed" by the rows of the list and
+    // the held parameters of the free list: left as the start phase had
+    // them, it took HS76's vertex (0, 1.5, 0, 2), where a row's multiplier
+    // is -1, for a solution.
     void publish() {
         p->active.nActiveLin = 0;
         p->active.nActiveBounds = 0;
+        p->active.nDepLin = 0;
         for (int32_t j = 0; j < n; ++j) p->active.boundState[j] = 0;
         for (int32_t k = 0; k < nw; ++k) {
             if (w[k].row >= 0) continue;
@@ -130,8 +135,10 @@ struct Qp {
         for (int32_t k = 0; k < nw; ++k) {
             if (w[k].row < 0) continue;
             if (p->active.multipliers != nullptr) p->active.multipliers[p->active.nActiveBounds + p->active.nActiveLin] = lambda[k];
+            if (p->active.activeList != nullptr) p->active.activeList[p->active.nActiveLin] = w[k].row;
             p->active.nActiveLin += 1;
         }
+        znlpinc(p, 0);
     }
 
     // KKT violation and predicted reduction of the solved system.  A
@@ -239,6 +246,10 @@ int32_t znlpqas(NlpProblem* p) {
             if (!fr.objective() || !fr.gradient()) return fr.failure();
             q.initial_set();
             if (!q.solve()) return kNlpTechniqueStop6;
+            // The restart is handled.  Left pending, a drop below (which
+            // calls no test) came back here and rebuilt the working set it
+            // had dropped from, for ever (HS76 from (2.33, 1.69, 1.87, 4.98)).
+            rc = 0;
         }
         const double scale = std::fmax(1.0, max_abs(n, p->work.gradient));
         if (max_abs(n, q.pvec) <= kZero * std::fmax(1.0, max_abs(n, p->param.x))) {

@@ -173,15 +173,6 @@ struct Sqp {
         }
     }
 
-    void linear_row(int32_t k, double* out) const {
-        if (p->shape.linRowsSparse == 0) {
-            copy(n, p->con.linRows + static_cast<int64_t>(k) * n, out);
-            return;
-        }
-        for (int32_t j = 0; j < n; ++j) out[j] = 0.0;
-        for (int32_t e = k == 0 ? 0 : p->con.linRowEnd[k - 1]; e < p->con.linRowEnd[k]; ++e) out[p->con.linColIndex[e]] = p->con.linRows[e];
-    }
-
     // The rows at x: the nonlinear ones from conJacobian (the others do not
     // change) and every value.
     void build(bool all) {
@@ -193,7 +184,7 @@ struct Sqp {
                     copy(n, p->con.conJacobian + static_cast<int64_t>(j) * n, r);
                     break;
                 case kLinear:
-                    if (all) linear_row(j, r);
+                    if (all) stored_row(p, j, r);
                     break;
                 default:
                     if (all)

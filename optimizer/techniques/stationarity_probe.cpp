@@ -137,6 +137,9 @@ constexpr double kSettledShare = velix::kSqrtMachEpsWritten;
 // minimum is 0 (where no share of f at the point bounds it): twelve orders
 // of magnitude below the start.
 constexpr double kStartShare = 1e-12;
+// A step leaves a linear row when a'd falls below this share of |a| |d|:
+// along a row the probe holds a'd is the rounding of the projection.
+constexpr double kLeavingShare = 1e-12;
 // Second-order corrections after a trial step onto the active nonlinear
 // constraints.
 constexpr int32_t kCorrections = 2;
@@ -863,6 +866,28 @@ Measured measure(Frame& fr, const double* g, double bound, double* dir, bool exa
     return out;
 }
 
+// The largest step factor along dir (n) from x within the inequality rows
+// that dir leaves (DBL_MAX when none does).  The core's ratio test spares
+// the rows the technique holds active, but the probe's step need not run
+// along them: where the probe leaves a row for its multiplier's sign the
+// Newton step may cross it, and HS35 and HS36 ended a few 1e-6 outside
+// their rows, with the claim standing there.
+double rows_step_bound(NlpProblem* p, const double* dir) {
+    if (!p->shape.hasLinCon || !reads_linear_rows(p)) return DBL_MAX;
+    const int32_t n = p->shape.nParams;
+    std::vector<double> row(static_cast<size_t>(n));
+    const double size = max_abs(n, dir);
+    double best = DBL_MAX;
+    for (int32_t r = p->shape.nLinEq; r < p->shape.nLinCon; ++r) {
+        linear_row(p, r, row.data());
+        const double ad = dot(n, row.data(), dir);
+        if (!(ad < -kLeavingShare * max_abs(n, row.data()) * size)) continue;
+        const double slack = dot(n, row.data(), p->param.x) - p->con.linRhs[r];
+        best = std::fmin(best, std::fmax(0.0, slack) / -ad);
+    }
+    return best;
+}
+
 // Backtracking from x0 (where x is) along dir, where the model promises
 // the merit's decrease pred(alpha): f plus the weight of `rows` times the
 // sum of the constraints' violations.  Each trial point is
@@ -870,7 +895,8 @@ Measured measure(Frame& fr, const double* g, double bound, double* dir, bool exa
 // kCorrections second-order corrections.  True with x, f, the constraint
 // values, the gradient and the constraint Jacobian of a point whose merit
 // falls by at least kArmijo of the promise and whose largest violation is
-// within that at x0 or the feasibility tolerance.
+// within that at x0 or the feasibility tolerance; the steps keep the
+// bounds and the linear rows.
 template <class Pred>
 bool descend_from(Frame& fr, const double* x0, const double* dir, double f0, const Restoration& rows, Pred pred) {
     NlpProblem* p = fr.p;
@@ -878,7 +904,7 @@ bool descend_from(Frame& fr, const double* x0, const double* dir, double f0, con
     double largest0 = 0.0;
     const double merit0 = f0 + rows.weight * violation_sum(p, &largest0);
     const double cap = std::fmax(largest0, feasibility(p)), size = max_abs(n, dir), room = 1.0 + max_abs(n, x0);
-    double alpha = std::fmin(1.0, fr.step_bound(dir));
+    double alpha = std::fmin(std::fmin(1.0, fr.step_bound(dir)), rows_step_bound(p, dir));
     for (int32_t t = 0; t < kTrials && alpha * size > 1e-12 * room; ++t) {
         for (int32_t j = 0; j < n; ++j) p->param.x[j] = x0[j] + alpha * dir[j];
         bool ok = values_at_x(fr);

@@ -117,22 +117,28 @@ TEST_F(ConstrainedRuns, NonlinearConstraintsThroughTheDriver) {
         for (const Standard& s : nonlinear_problems()) solves_through_the_driver(s, technique);
 }
 
-// A run that ends at a point meeting its nonlinear constraint only under a
-// raised feasibility tolerance (TECHNIQUE=NONE at HS6's (1, 1 + 5e-8),
+// A run that ends at a point meeting its constraints only under a raised
+// feasibility tolerance is no solution: the run did not converge and the
+// estimates have no covariance.  TECHNIQUE=NONE at HS6's (1, 1 + 5e-8),
 // where 10 (x2 - x1^2) = 5e-7 breaks the equality beyond LCEPS 1e-8 but
-// within the 0.001 the result table marks) is no solution: the run did not
-// converge and the estimates have no covariance.  On the constraint it is.
+// within the 0.001 the result table marks, and at a point of HS35's row
+// x1 + x2 + 2 x3 <= 3 moved 5e-7 beyond it after the start phase (1.25e-7
+// relative to 1 + |b|), as a technique's last step might.  On the
+// constraints it is a solution.
 TEST_F(ConstrainedRuns, APointWithinOnlyARaisedToleranceIsNoSolution) {
-    for (const double off : {5e-8, 0.0}) {
-        Standard s = nonlinear_problems()[0];
-        s.x0 = {1.0, 1.0 + off};
-        TechniqueProblem t(s, kTechNone, false);
-        ActiveSetArrays arrays(&t.p);
-        const int32_t status = run_driver(&t);
-        EXPECT_EQ(status, off > 0 ? kNlpTechniqueStop7 : kNlpContinue) << off;
-        EXPECT_EQ(nlp_solution_reached(&t.p, status), off == 0) << off;
-        EXPECT_EQ(t.p.run.feasRound, off > 0 ? 2 : 0) << off;
-    }
+    for (const bool rows : {false, true})
+        for (const double off : {5e-8, 0.0}) {
+            Standard s = rows ? named(linear_problems(), "HS35") : nonlinear_problems()[0];
+            s.x0 = rows ? std::vector<double>{1.0, 1.0, 0.5} : std::vector<double>{1.0, 1.0 + off};
+            TechniqueProblem t(s, kTechNone, false);
+            ActiveSetArrays arrays(&t.p);
+            ASSERT_EQ(znlpdrv(&t.p, 1, 0, 0, 0), 0);
+            if (rows) t.x[2] += 5 * off;
+            const int32_t status = znlpdrv(&t.p, 2, 0, 0, 0);
+            EXPECT_EQ(status, off > 0 ? kNlpTechniqueStop7 : kNlpContinue) << rows << " " << off;
+            EXPECT_EQ(nlp_solution_reached(&t.p, status), off == 0) << rows << " " << off;
+            EXPECT_EQ(t.p.run.feasRound, off > 0 ? 2 : 0) << rows << " " << off;
+        }
 }
 
 // min (x1 - 2)^2 + (x2 - 1)^2 inside the unit circle, stated twice:

@@ -120,6 +120,30 @@ TEST(FeasibleStart, WideningEndsWithANegativeToleranceOrAtTheTimeLimit) {
     }
 }
 
+// Searches that raise the tolerance on their way to a point that meets
+// the constraints at LCEPS itself: the run is left LCEPS, not the raised
+// tolerance.  In the dense form from (-3.48578, 4.75853, 2.68988), outside
+// HS35's bound x1 >= 0 and its row x1 + x2 + 2 x3 <= 3 (raised twice); in
+// the sparse form from (12.1885, 38.8788, 15.7018, 10.8611), outside
+// HS76's rows (raised once).
+TEST(FeasibleStart, ASearchLeavesTheToleranceItsPointMeets) {
+    const struct {
+        int32_t form;
+        std::vector<double> x0, rhs;
+        std::vector<std::vector<double>> rows;
+    } cases[] = {{1, {-3.48578, 4.75853, 2.68988}, {-3}, {{-1, -1, -2}}},
+                 {2, {12.1885, 38.8788, 15.7018, 10.8611}, {-5, -4, 1.5}, {{-1, -2, -1, -1}, {-3, -1, -2, 1}, {0, 1, 4, 0}}}};
+    for (const auto& k : cases) {
+        ConstrainedProblem c(k.x0);
+        c.set_rows(k.rows, k.rhs, 0);
+        c.set_bounds(std::vector<double>(k.x0.size(), 0.0), std::vector<double>(k.x0.size(), DBL_MAX));
+        c.p.opt.conFactorForm = k.form;
+        EXPECT_GT(k.form == 2 ? znlpfer(&c.p) : znlpfea(&c.p, 2), 0) << k.form;
+        EXPECT_EQ(c.p.run.feasRound, 0) << k.form;
+        EXPECT_TRUE(c.feasible(c.p.opt.feasTol)) << k.form;
+    }
+}
+
 TEST(FeasibleStart, BoundsOnlyAndFixedParameters) {
     // Coinciding bounds fix x1 at 2: result 1 and only x1 moves.
     ConstrainedProblem c({0.0, 0.5});

@@ -3,6 +3,7 @@
 // saddle at (0, 0) (curvature -4 along y), a quadratic under a bound
 // and under linear rows tells a held constraint by the sign of its
 // multiplier, and a quadratic inside a circle has its minimum on it.
+#include <cfloat>
 #include <cmath>
 #include <vector>
 
@@ -95,6 +96,37 @@ TEST_F(StationarityProbe, AnActiveRowHoldsOnlyWithItsMultipliersSign) {
             EXPECT_NEAR(c.p.iter.f, 0.0, 1e-12);
         }
     }
+}
+
+// HS35's f at (2, 1, 0), on its row x1 + x2 + 2 x3 <= 3 and its bound
+// x3 >= 0, both of which the technique holds: the multipliers (-2 and 0)
+// let the probe leave both, and its Newton step (-1, 0, 1) crosses the
+// row.  The ratio test spares the rows the technique holds, yet the steps
+// keep the row (along the step it leaves at once there is no lower point),
+// where they once ended at (1, 1, 1), 1 outside it.
+TEST_F(StationarityProbe, StepsKeepTheRowsTheTechniqueHolds) {
+    ConstrainedProblem c({2.0, 1.0, 0.0},
+                         [](const double* x) {
+                             return 9 - 8 * x[0] - 6 * x[1] - 4 * x[2] + 2 * x[0] * x[0] + 2 * x[1] * x[1] + x[2] * x[2] +
+                                    2 * x[0] * x[1] + 2 * x[0] * x[2];
+                         },
+                         [](const double* x, double* g) {
+                             g[0] = -8 + 4 * x[0] + 2 * x[1] + 2 * x[2];
+                             g[1] = -6 + 4 * x[1] + 2 * x[0];
+                             g[2] = -4 + 2 * x[2] + 2 * x[0];
+                         });
+    c.p.cb.hessianFn = znlpfh4;
+    c.set_rows({{-1.0, -1.0, -2.0}}, {-3.0}, 0);
+    c.set_bounds({0, 0, 0}, {DBL_MAX, DBL_MAX, DBL_MAX});
+    c.active[0] = 0;  // the technique's choice
+    c.p.active.nActiveLin = 1;
+    c.state[2] = 1;
+    c.p.active.nActiveBounds = 1;
+    at(&c, {2.0, 1.0, 0.0});
+    double m = -1;
+    znlpstn(&c.p, kRelative, 1, &m);
+    EXPECT_TRUE(c.feasible(1e-8)) << c.x[0] << " " << c.x[1] << " " << c.x[2];
+    EXPECT_LE(c.p.iter.f, 1.0);
 }
 
 // f = x^2 + y^2 at (0.9, 0.9), outside the row x + y >= 2: the gradient
